@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/Variant.h"
+
+namespace kestrola {
+
+// The platform's ordered collection: 1-based positions, optional text keys compared without
+// regard to letter case. Failures: absent key error 5, position out of range error 9,
+// duplicate key error 457.
+class Collection : public Object {
+ public:
+  // Adds at the end, or before the item at 1-based position `before` (error 9 when out of
+  // range). An empty key optional means no key.
+  void Add(Variant item, std::optional<std::u16string> key = std::nullopt,
+           std::optional<int32_t> before = std::nullopt);
+  const Variant& Item(int32_t position) const;
+  const Variant& Item(std::u16string_view key) const;
+  bool Exists(std::u16string_view key) const;
+  void Remove(int32_t position);
+  void Remove(std::u16string_view key);
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+
+  // Enumeration in order.
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+  struct Entry {
+    Variant value;
+    std::optional<std::u16string> key;
+    const Variant& operator*() const { return value; }
+  };
+
+ private:
+  size_t IndexOfKey(std::u16string_view key) const;  // throws error 5 when absent
+  void Reindex();
+
+  std::vector<Entry> items_;
+  std::unordered_map<std::u16string, size_t> index_;  // folded key -> position - 1
+};
+
+}  // namespace kestrola
