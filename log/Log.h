@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +11,12 @@
 
 // The activity log: one plain-text file a day, log_yyyymmdd.log in the application directory.
 // Every operation opens the day's file, does its work and closes it again.
+//
+// A log line is the local date and time as "yyyy-mm-dd hh:mm:ss" immediately followed by the
+// message and a carriage return and line feed. Files are UTF-8.
+//
+// Failures to open, write or read the file raise kestrola::Error (number 75, path/file access
+// error) to the caller; only CrearDirectorio traps its own errors.
 namespace kestrola::Log {
 
 // Appends one line: the current date and time immediately followed by the message.
@@ -17,7 +26,20 @@ void EscribirErrores(const std::vector<ProviderError>& errors);
 // Today's file as display text: each line framed by carriage returns. Creates the file
 // (beginning with one empty line) when it is missing.
 std::u16string LeerLog();
+// Opens today's file for appending (created when missing), creating the application
+// directory first when it is missing.
+std::ofstream AbrirLog();
 // Creates every missing level of `path`; true when the directory exists afterwards.
 bool CrearDirectorio(const std::u16string& path);
+
+// Full path of the log file of the day that holds `when` (local time).
+std::u16string NombreArchivo(std::chrono::system_clock::time_point when);
+// The date-time text that starts every log line (local time, "yyyy-mm-dd hh:mm:ss").
+std::u16string FechaHora(std::chrono::system_clock::time_point when);
+
+// The clock the log reads; tests replace it to cross midnight. An empty function restores
+// the system clock.
+using Clock = std::function<std::chrono::system_clock::time_point()>;
+void SetClock(Clock clock);
 
 }  // namespace kestrola::Log

@@ -1,0 +1,179 @@
+#include "log/Log.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "runtime/Application.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+#include "runtime/UserInterface.h"
+
+namespace kestrola::Log {
+
+namespace {
+
+constexpr int32_t kErrFileAccess = 75;
+constexpr char16_t kSource[] = u"Log";
+
+std::mutex gClockMutex;
+Clock gClock;
+
+std::chrono::system_clock::time_point Now() {
+  std::lock_guard lock(gClockMutex);
+  return gClock ? gClock() : std::chrono::system_clock::now();
+}
+
+std::tm LocalTime(std::chrono::system_clock::time_point when) {
+  std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Steps shared by AbrirLog and LeerLog: make sure the application directory exists (telling
+// the user when it cannot be created) and return the name of the day's file.
+std::string PrepareToday() {
+  std::u16string dir = Application::Path();
+  if (!IsDirectory(Text::ToUtf8(dir)) && !CrearDirectorio(dir)) {
+    Application::Ui().MessageBox(u"Error en bitacora al crear el directorio " + dir,
+                                 MessageIcon::Critical, Application::EXEName());
+  }
+  return Text::ToUtf8(NombreArchivo(Now()));
+}
+
+std::ofstream OpenForAppend(const std::string& file) {
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  if (!out) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  }
+  return out;
+}
+
+void WriteOrFail(std::ofstream& out, const std::string& bytes, const std::string& file) {
+  out << bytes;
+  out.close();
+  if (out.fail()) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  }
+}
+
+}  // namespace
+
+void SetClock(Clock clock) {
+  std::lock_guard lock(gClockMutex);
+  gClock = std::move(clock);
+}
+
+std::u16string NombreArchivo(std::chrono::system_clock::time_point when) {
+  std::tm tm = LocalTime(when);
+  char name[64];
+  std::snprintf(name, sizeof name, "/log_%04d%02d%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday);
+  std::u16string dir = Application::Path();
+  if (!dir.empty() && dir.back() == u'/') dir.pop_back();
+  return dir + Text::FromUtf8(name);
+}
+
+std::u16string FechaHora(std::chrono::system_clock::time_point when) {
+  std::tm tm = LocalTime(when);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return Text::FromUtf8(text);
+}
+
+std::ofstream AbrirLog() {
+  return OpenForAppend(PrepareToday());
+}
+
+void EscribirLog(std::u16string_view message) {
+  std::string file = PrepareToday();
+  std::ofstream out = OpenForAppend(file);
+  // The file is named by the moment it was opened, the line by the moment it is written.
+  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(message) + "\r\n";
+  WriteOrFail(out, line, file);
+}
+
+void EscribirErrores(const std::vector<ProviderError>& errors) {
+  for (const ProviderError& e : errors) {
+    EscribirLog(Text::FromUtf8(std::to_string(e.nativeError)) + e.description + e.sqlState);
+  }
+}
+
+std::u16string LeerLog() {
+  std::string file = PrepareToday();
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    std::ofstream out = OpenForAppend(file);
+    WriteOrFail(out, "\r\n", file);
+  }
+
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (!in) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  }
+  std::string bytes;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+  bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  }
+
+  // Lines end with CR LF, a bare LF or a bare CR; a last line without an end still counts.
+  std::u16string text;
+  text.reserve(bytes.size() + bytes.size() / 16 + 2);
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find_first_of("\r\n", pos);
+    size_t next;
+    if (end == std::string::npos) {
+      end = bytes.size();
+      next = end;
+    } else if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
+      next = end + 2;
+    } else {
+      next = end + 1;
+    }
+    text += u'\r';
+    text += Text::FromUtf8(std::string_view(bytes).substr(pos, end - pos));
+    text += u'\r';
+    pos = next;
+  }
+  return text;
+}
+
+bool CrearDirectorio(const std::u16string& path) {
+  try {
+    std::string p = Text::ToUtf8(path);
+    if (p.empty()) return false;
+    // Create each level in turn, from the first one after the leading slashes.
+    size_t i = p.find_first_not_of('/');
+    while (i != std::string::npos && i < p.size()) {
+      size_t end = p.find('/', i);
+      if (end == std::string::npos) end = p.size();
+      std::string level = p.substr(0, end);
+      if (!IsDirectory(level) && ::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
+        return false;
+      }
+      i = p.find_first_not_of('/', end);
+    }
+    return IsDirectory(p);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace kestrola::Log

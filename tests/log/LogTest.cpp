@@ -1,0 +1,172 @@
+#include "log/Log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "runtime/Application.h"
+#include "runtime/Error.h"
+#include "runtime/RecordingUserInterface.h"
+#include "runtime/Text.h"
+
+namespace kestrola {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::system_clock;
+
+Clock::time_point LocalMoment(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  tm.tm_isdst = -1;
+  return Clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(ms);
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrola-log-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    Application::SetPath(Text::FromUtf8(dir_.string()));
+    Application::SetUi(&ui_);
+    now_ = LocalMoment(2026, 12, 8, 9, 5, 7);
+    Log::SetClock([this] { return now_; });
+  }
+  void TearDown() override {
+    Log::SetClock(nullptr);
+    Application::SetUi(nullptr);
+    fs::remove_all(dir_);
+  }
+  fs::path Today() const { return dir_ / "log_20261208.log"; }
+
+  fs::path dir_;
+  Clock::time_point now_;
+  RecordingUserInterface ui_;
+};
+
+TEST_F(LogTest, LineIsDateTimeThenMessageInTheDaysFile) {
+  Log::EscribirLog(u"Servicio Activo");
+  Log::EscribirLog(u"Año ñandú");
+  EXPECT_EQ(ReadAll(Today()),
+            "2026-12-08 09:05:07Servicio Activo\r\n2026-12-08 09:05:07A\xC3\xB1o "
+            "\xC3\xB1\x61nd\xC3\xBA\r\n");
+  EXPECT_EQ(Text::ToUtf8(Log::NombreArchivo(now_)), Today().string());
+  EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(LogTest, NewDayStartsANewFileAndLeavesTheOldOne) {
+  Log::EscribirLog(u"uno");
+  std::string before = ReadAll(Today());
+  now_ = LocalMoment(2026, 12, 9, 0, 0, 1);
+  Log::EscribirLog(u"dos");
+  EXPECT_EQ(ReadAll(Today()), before);
+  EXPECT_EQ(ReadAll(dir_ / "log_20261209.log"), "2026-12-09 00:00:01dos\r\n");
+}
+
+TEST_F(LogTest, FileNamedWhenOpenedLineStampedWhenWritten) {
+  // The first reading of the clock names the file, the second one stamps the line.
+  int calls = 0;
+  Log::SetClock([&] {
+    return ++calls == 1 ? LocalMoment(2026, 12, 8, 23, 59, 59, 900)
+                        : LocalMoment(2026, 12, 9, 0, 0, 0, 100);
+  });
+  Log::EscribirLog(u"medianoche");
+  EXPECT_EQ(ReadAll(Today()), "2026-12-09 00:00:00medianoche\r\n");
+  EXPECT_FALSE(fs::exists(dir_ / "log_20261209.log"));
+}
+
+TEST_F(LogTest, EscribirErroresJoinsFieldsWithoutSeparators) {
+  Log::EscribirErrores({{7, u"D", u"S"}, {-2147217900, u"Invalid object name 'x'.", u"42S02"}});
+  Log::EscribirErrores({});
+  EXPECT_EQ(ReadAll(Today()),
+            "2026-12-08 09:05:077DS\r\n"
+            "2026-12-08 09:05:07-2147217900Invalid object name 'x'.42S02\r\n");
+}
+
+TEST_F(LogTest, LeerLogCreatesTheDaysFileWithOneEmptyLine) {
+  EXPECT_EQ(Log::LeerLog(), u"\r\r");
+  EXPECT_EQ(ReadAll(Today()), "\r\n");
+  Log::EscribirLog(u"A");
+  EXPECT_EQ(Log::LeerLog(), u"\r\r\r2026-12-08 09:05:07A\r");
+}
+
+TEST_F(LogTest, LeerLogFramesEveryLineWithCarriageReturns) {
+  std::ofstream(Today(), std::ios::binary) << "A\r\nB\r\n";
+  EXPECT_EQ(Log::LeerLog(), u"\rA\r\rB\r");
+  // Bare line feeds and a last line without an end read the same way.
+  std::ofstream(Today(), std::ios::binary) << "A\nB";
+  EXPECT_EQ(Log::LeerLog(), u"\rA\r\rB\r");
+  // Bytes that are not UTF-8 are shown as replacement characters, not dropped.
+  std::ofstream(Today(), std::ios::binary) << "x\xFFy\r\n";
+  EXPECT_EQ(Log::LeerLog(), u"\rx\uFFFDy\r");
+}
+
+TEST_F(LogTest, CrearDirectorioCreatesEveryLevel) {
+  fs::path deep = dir_ / "a" / "b" / "c";
+  EXPECT_TRUE(Log::CrearDirectorio(Text::FromUtf8(deep.string())));
+  EXPECT_TRUE(fs::is_directory(deep));
+  EXPECT_TRUE(Log::CrearDirectorio(Text::FromUtf8(deep.string() + "/")));
+  EXPECT_TRUE(Log::CrearDirectorio(Text::FromUtf8((dir_ / "a//d").string())));
+  EXPECT_TRUE(fs::is_directory(dir_ / "a" / "d"));
+
+  std::ofstream(dir_ / "file") << "x";
+  EXPECT_FALSE(Log::CrearDirectorio(Text::FromUtf8((dir_ / "file" / "sub").string())));
+  EXPECT_FALSE(Log::CrearDirectorio(u""));
+}
+
+TEST_F(LogTest, MissingApplicationDirectoryIsCreated) {
+  fs::path nested = dir_ / "x" / "y";
+  Application::SetPath(Text::FromUtf8(nested.string()));
+  Log::EscribirLog(u"m");
+  EXPECT_EQ(ReadAll(nested / "log_20261208.log"), "2026-12-08 09:05:07m\r\n");
+  EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(LogTest, UncreatableDirectoryShowsTheBoxThenFails) {
+  std::ofstream(dir_ / "file") << "x";
+  std::u16string bad = Text::FromUtf8((dir_ / "file" / "sub").string());
+  Application::SetPath(bad);
+  EXPECT_THROW(Log::EscribirLog(u"m"), Error);
+  ASSERT_EQ(ui_.boxes.size(), 1u);
+  EXPECT_EQ(ui_.boxes[0].text, u"Error en bitacora al crear el directorio " + bad);
+  EXPECT_EQ(ui_.boxes[0].icon, MessageIcon::Critical);
+
+  EXPECT_THROW(Log::LeerLog(), Error);
+  EXPECT_EQ(ui_.boxes.size(), 2u);
+}
+
+TEST_F(LogTest, UnopenableFileIsAnErrorForTheCaller) {
+  // A directory in the place of the day's file cannot be opened, even by root.
+  fs::create_directory(Today());
+  try {
+    Log::EscribirLog(u"m");
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), 75);
+  }
+  EXPECT_THROW(Log::LeerLog(), Error);
+}
+
+}  // namespace
+}  // namespace kestrola
