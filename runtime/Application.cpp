@@ -59,7 +59,8 @@ std::u16string Path() {
   if (gPath) return *gPath;
   std::string exe = SelfExe();
   auto slash = exe.rfind('/');
-  std::string dir = slash == std::string::npos || slash == 0 ? std::string("/") : exe.substr(0, slash);
+  std::string dir =
+      slash == std::string::npos || slash == 0 ? std::string("/") : exe.substr(0, slash);
   return Text::FromUtf8(dir);
 }
 

@@ -6,7 +6,9 @@
 namespace kestrola {
 
 namespace {
-[[noreturn]] void Fail(int32_t number) { throw Error::Standard(number, u"Collection"); }
+[[noreturn]] void Fail(int32_t number) {
+  throw Error::Standard(number, u"Collection");
+}
 }  // namespace
 
 void Collection::Add(Variant item, std::optional<std::u16string> key,

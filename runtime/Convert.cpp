@@ -9,7 +9,9 @@
 namespace kestrola::Convert {
 
 namespace {
-bool IsValBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool IsValBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
 }  // namespace
 
 double Val(std::u16string_view t) {
@@ -78,7 +80,9 @@ double Val(std::u16string_view t) {
   return v;
 }
 
-double RoundHalfEven(double value) { return std::nearbyint(value); }
+double RoundHalfEven(double value) {
+  return std::nearbyint(value);
+}
 
 int16_t ToInteger(double value) {
   if (std::isnan(value)) throw Error::Standard(kErrOverflow, u"CInt");
@@ -112,8 +116,8 @@ int16_t ToInteger(std::u16string_view text) {
   if (!ParseDouble(s, d)) {
     // A well-formed number too large for a double is an overflow, not a mismatch.
     size_t i = s.find_first_not_of(" \t");
-    bool numeric = i != std::string::npos && s.find_first_not_of("0123456789.eE+- \t") ==
-                                                  std::string::npos;
+    bool numeric =
+        i != std::string::npos && s.find_first_not_of("0123456789.eE+- \t") == std::string::npos;
     throw Error::Standard(numeric ? kErrOverflow : kErrTypeMismatch, u"CInt");
   }
   return ToInteger(d);

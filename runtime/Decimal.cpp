@@ -20,10 +20,16 @@ u128 Pow10(int n) {
   return r;
 }
 
-[[noreturn]] void Overflow() { throw Error::Standard(kErrOverflow, u"Decimal"); }
-[[noreturn]] void Mismatch() { throw Error::Standard(kErrTypeMismatch, u"Decimal"); }
+[[noreturn]] void Overflow() {
+  throw Error::Standard(kErrOverflow, u"Decimal");
+}
+[[noreturn]] void Mismatch() {
+  throw Error::Standard(kErrTypeMismatch, u"Decimal");
+}
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Parses into `out`. Returns 0 on success, 13 for a malformed text, 6 for overflow.
 int ParseImpl(std::string_view t, Decimal& out) {
@@ -91,7 +97,8 @@ int ParseImpl(std::string_view t, Decimal& out) {
     char round = k <= digits.size() ? digits[digits.size() - k] : '0';
     for (size_t j = digits.size() - k + 1; j < digits.size(); ++j) sticky |= digits[j] != '0';
     digits.resize(digits.size() - k);
-    bool up = round > '5' || (round == '5' && (sticky || (!digits.empty() && (digits.back() - '0') % 2 == 1)));
+    bool up = round > '5' ||
+              (round == '5' && (sticky || (!digits.empty() && (digits.back() - '0') % 2 == 1)));
     if (up) {
       if (digits.empty()) {
         digits.assign(1, '1');
@@ -182,7 +189,9 @@ bool Decimal::TryParse(std::string_view text, Decimal& out, bool* overflow) {
   return err == 0;
 }
 
-unsigned __int128 Decimal::Mantissa() const { return (static_cast<u128>(hi_) << 64) | lo_; }
+unsigned __int128 Decimal::Mantissa() const {
+  return (static_cast<u128>(hi_) << 64) | lo_;
+}
 
 std::string Decimal::ToUtf8() const {
   u128 m = Mantissa();
@@ -195,7 +204,7 @@ std::string Decimal::ToUtf8() const {
   // digits[] holds the figures least significant first.
   int scale = scale_;
   int start = 0;  // trailing fractional zeros are skipped
-  while (start < scale && start < n && digits[start] == '0') ++start;
+  while (start < scale && (start >= n || digits[start] == '0')) ++start;
   int fracDigits = scale - start;
   std::string out;
   if (negative_ && !IsZero()) out.push_back('-');

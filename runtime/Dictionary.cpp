@@ -12,7 +12,9 @@ void Dictionary::Add(const std::u16string& key, Variant item) {
   keys_.push_back(key);
 }
 
-bool Dictionary::Exists(const std::u16string& key) const { return values_.count(key) != 0; }
+bool Dictionary::Exists(const std::u16string& key) const {
+  return values_.count(key) != 0;
+}
 
 const Variant& Dictionary::Item(const std::u16string& key) const {
   static const Variant kEmpty;

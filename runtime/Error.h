@@ -8,15 +8,15 @@ namespace kestrola {
 
 // Run-time error numbers shared by every class of the program.
 enum ErrorNumber : int32_t {
-  kErrInvalidCall = 5,       // invalid procedure call or argument
-  kErrOverflow = 6,          // overflow
-  kErrOutOfMemory = 7,       // out of memory
-  kErrSubscript = 9,         // subscript out of range
-  kErrTypeMismatch = 13,     // type mismatch
-  kErrOutOfStack = 28,       // out of stack space
-  kErrInternal = 51,         // internal error
-  kErrInvalidUseOfNull = 94, // invalid use of null
-  kErrDuplicateKey = 457,    // key already associated with an element of this collection
+  kErrInvalidCall = 5,        // invalid procedure call or argument
+  kErrOverflow = 6,           // overflow
+  kErrOutOfMemory = 7,        // out of memory
+  kErrSubscript = 9,          // subscript out of range
+  kErrTypeMismatch = 13,      // type mismatch
+  kErrOutOfStack = 28,        // out of stack space
+  kErrInternal = 51,          // internal error
+  kErrInvalidUseOfNull = 94,  // invalid use of null
+  kErrDuplicateKey = 457,     // key already associated with an element of this collection
 };
 
 // A numbered run-time error with the source that raised it and a description.

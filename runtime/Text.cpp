@@ -8,7 +8,9 @@ namespace kestrola::Text {
 namespace {
 constexpr char16_t kReplacement = 0xFFFD;
 
-inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+inline bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 }  // namespace
 
 std::u16string FromUtf8(std::string_view in) {
@@ -107,8 +109,12 @@ std::string ToUtf8(std::u16string_view in) {
   return out;
 }
 
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + 32 : c; }
-char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - 32 : c; }
+char16_t AsciiLower(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? c + 32 : c;
+}
+char16_t AsciiUpper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? c - 32 : c;
+}
 
 char16_t FoldCase(char16_t c) {
   if (c < 0x80) return AsciiLower(c);

@@ -20,6 +20,8 @@ std::u16string ToLower(std::u16string_view s);
 std::u16string ToUpper(std::u16string_view s);
 
 // Convenience for literals and tests.
-inline std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
+inline std::u16string U(std::string_view utf8) {
+  return FromUtf8(utf8);
+}
 
 }  // namespace kestrola::Text

@@ -6,7 +6,9 @@
 namespace kestrola {
 
 namespace {
-[[noreturn]] void Mismatch() { throw Error::Standard(kErrTypeMismatch, u"Variant"); }
+[[noreturn]] void Mismatch() {
+  throw Error::Standard(kErrTypeMismatch, u"Variant");
+}
 
 template <class T>
 const T& Get(const Variant::Storage& v) {
@@ -14,9 +16,9 @@ const T& Get(const Variant::Storage& v) {
   Mismatch();
 }
 
-constexpr int kKindByIndex[] = {vbEmpty,  vbNull,    vbInteger, vbLong,    vbSingle,
-                                vbDouble, vbCurrency, vbDate,   vbString,  vbObject,
-                                vbError,  vbBoolean, vbDecimal, vbByte,    vbArray};
+constexpr int kKindByIndex[] = {vbEmpty,  vbNull,     vbInteger, vbLong,   vbSingle,
+                                vbDouble, vbCurrency, vbDate,    vbString, vbObject,
+                                vbError,  vbBoolean,  vbDecimal, vbByte,   vbArray};
 }  // namespace
 
 int Variant::VarType() const {
@@ -34,39 +36,75 @@ bool Variant::IsNumeric() const {
     case vbDouble:
     case vbCurrency:
     case vbDecimal:
-    case vbByte: return true;
-    default: return false;
+    case vbByte:
+      return true;
+    default:
+      return false;
   }
 }
 
-const std::u16string& Variant::AsString() const { return Get<std::u16string>(v_); }
-const ObjectRef& Variant::AsObject() const { return Get<ObjectRef>(v_); }
-bool Variant::AsBoolean() const { return Get<bool>(v_); }
-double Variant::AsDouble() const { return Get<double>(v_); }
-int32_t Variant::AsLong() const { return Get<int32_t>(v_); }
-int16_t Variant::AsInteger() const { return Get<int16_t>(v_); }
-const Decimal& Variant::AsDecimal() const { return Get<Decimal>(v_); }
+const std::u16string& Variant::AsString() const {
+  return Get<std::u16string>(v_);
+}
+const ObjectRef& Variant::AsObject() const {
+  return Get<ObjectRef>(v_);
+}
+bool Variant::AsBoolean() const {
+  return Get<bool>(v_);
+}
+double Variant::AsDouble() const {
+  return Get<double>(v_);
+}
+int32_t Variant::AsLong() const {
+  return Get<int32_t>(v_);
+}
+int16_t Variant::AsInteger() const {
+  return Get<int16_t>(v_);
+}
+const Decimal& Variant::AsDecimal() const {
+  return Get<Decimal>(v_);
+}
 const std::shared_ptr<VariantArray>& Variant::AsArray() const {
   return Get<std::shared_ptr<VariantArray>>(v_);
 }
-Currency Variant::AsCurrency() const { return Get<Currency>(v_); }
-Date Variant::AsDate() const { return Get<Date>(v_); }
-ErrorValue Variant::AsError() const { return Get<ErrorValue>(v_); }
-uint8_t Variant::AsByte() const { return Get<uint8_t>(v_); }
-float Variant::AsSingle() const { return Get<float>(v_); }
+Currency Variant::AsCurrency() const {
+  return Get<Currency>(v_);
+}
+Date Variant::AsDate() const {
+  return Get<Date>(v_);
+}
+ErrorValue Variant::AsError() const {
+  return Get<ErrorValue>(v_);
+}
+uint8_t Variant::AsByte() const {
+  return Get<uint8_t>(v_);
+}
+float Variant::AsSingle() const {
+  return Get<float>(v_);
+}
 
 double Variant::ToDouble() const {
   switch (VarType()) {
-    case vbEmpty: return 0;
-    case vbInteger: return std::get<int16_t>(v_);
-    case vbLong: return std::get<int32_t>(v_);
-    case vbSingle: return std::get<float>(v_);
-    case vbDouble: return std::get<double>(v_);
-    case vbCurrency: return static_cast<double>(std::get<Currency>(v_).scaled) / 10000.0;
-    case vbDate: return std::get<Date>(v_).serial;
-    case vbBoolean: return std::get<bool>(v_) ? -1 : 0;
-    case vbDecimal: return std::get<Decimal>(v_).ToDouble();
-    case vbByte: return std::get<uint8_t>(v_);
+    case vbEmpty:
+      return 0;
+    case vbInteger:
+      return std::get<int16_t>(v_);
+    case vbLong:
+      return std::get<int32_t>(v_);
+    case vbSingle:
+      return std::get<float>(v_);
+    case vbDouble:
+      return std::get<double>(v_);
+    case vbCurrency:
+      return static_cast<double>(std::get<Currency>(v_).scaled) / 10000.0;
+    case vbDate:
+      return std::get<Date>(v_).serial;
+    case vbBoolean:
+      return std::get<bool>(v_) ? -1 : 0;
+    case vbDecimal:
+      return std::get<Decimal>(v_).ToDouble();
+    case vbByte:
+      return std::get<uint8_t>(v_);
     case vbString: {
       double d;
       std::string s(AsString().begin(), AsString().end());
@@ -76,17 +114,23 @@ double Variant::ToDouble() const {
       if (!Convert::ParseDouble(s, d)) Mismatch();
       return d;
     }
-    default: Mismatch();
+    default:
+      Mismatch();
   }
 }
 
 std::u16string Variant::ToText() const {
   switch (VarType()) {
-    case vbEmpty: return u"";
-    case vbNull: throw Error::Standard(kErrInvalidUseOfNull, u"Variant");
-    case vbString: return AsString();
-    case vbBoolean: return AsBoolean() ? u"True" : u"False";
-    case vbDecimal: return AsDecimal().ToString();
+    case vbEmpty:
+      return u"";
+    case vbNull:
+      throw Error::Standard(kErrInvalidUseOfNull, u"Variant");
+    case vbString:
+      return AsString();
+    case vbBoolean:
+      return AsBoolean() ? u"True" : u"False";
+    case vbDecimal:
+      return AsDecimal().ToString();
     case vbInteger:
     case vbLong:
     case vbByte: {
@@ -103,12 +147,14 @@ std::u16string Variant::ToText() const {
     }
     case vbSingle:
     case vbDouble:
-    case vbDate: return Convert::NumberToText(ToDouble());
+    case vbDate:
+      return Convert::NumberToText(ToDouble());
     case vbError: {
       std::string s = "Error " + std::to_string(AsError().code);
       return std::u16string(s.begin(), s.end());
     }
-    default: Mismatch();
+    default:
+      Mismatch();
   }
 }
 

@@ -14,14 +14,14 @@ namespace kestrola {
 enum VarKind : int {
   vbEmpty = 0,
   vbNull = 1,
-  vbInteger = 2,   // 16-bit integer
-  vbLong = 3,      // 32-bit integer
-  vbSingle = 4,    // 32-bit float
+  vbInteger = 2,  // 16-bit integer
+  vbLong = 3,     // 32-bit integer
+  vbSingle = 4,   // 32-bit float
   vbDouble = 5,
   vbCurrency = 6,  // 64-bit integer scaled by 10,000
   vbDate = 7,
   vbString = 8,
-  vbObject = 9,    // shared object reference
+  vbObject = 9,  // shared object reference
   vbError = 10,
   vbBoolean = 11,
   vbVariant = 12,  // element kind of an array of variants
@@ -76,8 +76,8 @@ class Variant {
   Variant(const char16_t* v) : v_(std::u16string(v)) {}
   Variant(ObjectRef v) : v_(std::move(v)) {}
   template <class T>
-    requires std::is_base_of_v<Object, T>
-  Variant(std::shared_ptr<T> v) : v_(ObjectRef(std::move(v))) {}
+  requires std::is_base_of_v<Object, T> Variant(std::shared_ptr<T> v)
+      : v_(ObjectRef(std::move(v))) {}
   Variant(ErrorValue v) : v_(v) {}
   Variant(bool v) : v_(v) {}
   Variant(Decimal v) : v_(v) {}
@@ -131,8 +131,8 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b) { return a.v_ == b.v_; }
 
   using Storage = std::variant<EmptyValue, NullValue, int16_t, int32_t, float, double, Currency,
-                               Date, std::u16string, ObjectRef, ErrorValue, bool, Decimal,
-                               uint8_t, std::shared_ptr<VariantArray>>;
+                               Date, std::u16string, ObjectRef, ErrorValue, bool, Decimal, uint8_t,
+                               std::shared_ptr<VariantArray>>;
   const Storage& Raw() const { return v_; }
 
  private:

@@ -11,7 +11,9 @@ namespace kestrola {
 namespace {
 constexpr int64_t kMaxBytes = 2147483647;
 
-[[noreturn]] void Fail(int32_t number) { throw Error::Standard(number, u"cStringBuilder"); }
+[[noreturn]] void Fail(int32_t number) {
+  throw Error::Standard(number, u"cStringBuilder");
+}
 }  // namespace
 
 void cStringBuilder::SetChunkSize(int32_t iChunkSize) {
@@ -29,25 +31,20 @@ void cStringBuilder::Reserve(int64_t extra) {
     if (grown * 2 > kMaxBytes) Fail(kErrOverflow);
     allocated_ = static_cast<int32_t>(grown);
   }
-  size_t physical = buffer_.size();
-  if (static_cast<size_t>(need) > physical) {
-    // Geometric growth of the storage, never beyond the logical capacity.
-    size_t target = std::max<size_t>(static_cast<size_t>(need), physical + physical / 2);
-    target = std::min<size_t>(target, static_cast<size_t>(allocated_));
-    buffer_.resize(target, u' ');
+  if (static_cast<size_t>(need) > physical_) {
+    // The storage grows geometrically, ahead of the chunk-based capacity, so that a text
+    // built from many small pieces is copied a bounded number of times.
+    size_t target = std::max<size_t>(static_cast<size_t>(need), physical_ * 2);
+    target = std::min<size_t>(target, static_cast<size_t>(kMaxChars));
+    Reallocate(target);
   }
 }
 
-void cStringBuilder::Append(std::u16string_view sThis) {
-  if (sThis.empty()) return;
-  Reserve(static_cast<int64_t>(sThis.size()));
-  std::char_traits<char16_t>::copy(buffer_.data() + used_, sThis.data(), sThis.size());
-  used_ += sThis.size();
-}
-
-void cStringBuilder::Append(char16_t c) {
-  if (used_ == buffer_.size()) Reserve(1);
-  buffer_[used_++] = c;
+void cStringBuilder::Reallocate(size_t size) {
+  std::unique_ptr<char16_t[]> grown(new char16_t[size]);
+  if (used_ > 0) std::char_traits<char16_t>::copy(grown.get(), data_.get(), used_);
+  data_ = std::move(grown);
+  physical_ = size;
 }
 
 void cStringBuilder::AppendNL(std::u16string_view sThis) {
@@ -70,12 +67,13 @@ void cStringBuilder::TheString(std::u16string_view sThis) {
     used_ = oldUsed;
     throw;
   }
-  std::char_traits<char16_t>::copy(buffer_.data(), sThis.data(), sThis.size());
+  std::char_traits<char16_t>::copy(data_.get(), sThis.data(), sThis.size());
   used_ = sThis.size();
 }
 
 void cStringBuilder::Clear() {
-  std::u16string().swap(buffer_);
+  data_.reset();
+  physical_ = 0;
   used_ = 0;
   allocated_ = 0;
 }
@@ -85,13 +83,13 @@ void cStringBuilder::Insert(int32_t iIndex, std::u16string_view sThis) {
   if (sThis.empty()) return;
   // The text may be part of our own content: copy it before moving anything.
   std::u16string copy;
-  if (sThis.data() >= buffer_.data() && sThis.data() < buffer_.data() + buffer_.size()) {
+  if (sThis.data() >= data_.get() && sThis.data() < data_.get() + physical_) {
     copy.assign(sThis);
     sThis = copy;
   }
   size_t n = sThis.size();
   Reserve(static_cast<int64_t>(n));
-  char16_t* b = buffer_.data();
+  char16_t* b = data_.get();
   std::char_traits<char16_t>::move(b + iIndex + n, b + iIndex, used_ - iIndex);
   std::char_traits<char16_t>::copy(b + iIndex, sThis.data(), n);
   used_ += n;
@@ -102,7 +100,7 @@ void cStringBuilder::Remove(int32_t iIndex, int32_t lLen) {
   if (lLen < 0 || static_cast<size_t>(iIndex) + static_cast<size_t>(lLen) > used_) {
     Fail(kErrSubscript);
   }
-  char16_t* b = buffer_.data();
+  char16_t* b = data_.get();
   std::char_traits<char16_t>::move(b + iIndex, b + iIndex + lLen, used_ - iIndex - lLen);
   used_ -= static_cast<size_t>(lLen);
 }
@@ -127,10 +125,7 @@ void cStringBuilder::HeapMinimize() {
   if (spare <= chunk_) return;
   int64_t drop = (spare - 1) / chunk_;  // whole chunks, leaving 1..chunk_ spare
   allocated_ -= static_cast<int32_t>(drop * chunk_);
-  if (buffer_.size() > static_cast<size_t>(allocated_)) {
-    buffer_.resize(static_cast<size_t>(allocated_));
-    buffer_.shrink_to_fit();
-  }
+  if (physical_ > static_cast<size_t>(allocated_)) Reallocate(static_cast<size_t>(allocated_));
 }
 
 }  // namespace kestrola

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,14 +26,26 @@ class cStringBuilder {
   // Error 6 above 1,073,741,823 characters; error 5 below 1 (growth needs a positive step).
   void SetChunkSize(int32_t iChunkSize);
 
-  std::u16string toString() const { return std::u16string(buffer_.data(), used_); }
-  std::u16string_view View() const { return std::u16string_view(buffer_.data(), used_); }
+  std::u16string toString() const { return std::u16string(data_.get(), used_); }
+  std::u16string_view View() const { return std::u16string_view(data_.get(), used_); }
   void TheString(std::u16string_view sThis);
   void Clear();
 
   void AppendNL(std::u16string_view sThis);
-  void Append(std::u16string_view sThis);
-  void Append(char16_t c);
+  void Append(std::u16string_view sThis) {
+    size_t need = used_ + sThis.size();
+    if (need > physical_ || need > static_cast<size_t>(allocated_)) {
+      Reserve(static_cast<int64_t>(sThis.size()));
+    }
+    if (!sThis.empty()) {
+      std::char_traits<char16_t>::copy(data_.get() + used_, sThis.data(), sThis.size());
+    }
+    used_ += sThis.size();
+  }
+  void Append(char16_t c) {
+    if (used_ == physical_ || used_ == static_cast<size_t>(allocated_)) Reserve(1);
+    data_[used_++] = c;
+  }
   void AppendByVal(std::u16string sThis) { Append(std::u16string_view(sThis)); }
   void Insert(int32_t iIndex, std::u16string_view sThis);
   void InsertByVal(int32_t iIndex, std::u16string sThis) { Insert(iIndex, sThis); }
@@ -45,8 +58,13 @@ class cStringBuilder {
   // Makes room for `extra` more characters: raises error 6 past the limit, grows the
   // logical capacity by whole chunks and the physical storage geometrically.
   void Reserve(int64_t extra);
+  // Moves the content into new storage of `size` characters.
+  void Reallocate(size_t size);
 
-  std::u16string buffer_;  // physical storage; its first used_ characters are the content
+  // Physical storage; its first used_ characters are the content. It may run ahead of the
+  // logical capacity allocated_, which is what Capacity() reports.
+  std::unique_ptr<char16_t[]> data_;
+  size_t physical_ = 0;
   size_t used_ = 0;
   int32_t allocated_ = 0;
   int32_t chunk_ = kDefaultChunk;

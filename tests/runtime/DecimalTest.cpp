@@ -1,12 +1,102 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "runtime/Decimal.h"
 #include "runtime/Error.h"
 
 using kestrola::Decimal;
+using kestrola::Error;
 
-TEST(Decimal, ParsesAndFormats) {
-  EXPECT_EQ(Decimal::Parse("1.50").ToUtf8(), "1.5");
-  EXPECT_EQ(Decimal::Parse("-0.000").ToUtf8(), "0");
-  EXPECT_EQ(Decimal::Parse("1e3").ToUtf8(), "1000");
+namespace {
+std::string Round(const char* text) {
+  return Decimal::Parse(text).ToUtf8();
+}
+
+int ErrorOf(const char* text) {
+  try {
+    Decimal::Parse(text);
+  } catch (const Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+}  // namespace
+
+TEST(Decimal, FormatsWithPointAndNoTrailingZeros) {
+  EXPECT_EQ(Round("1.50"), "1.5");
+  EXPECT_EQ(Round("-0.000"), "0");
+  EXPECT_EQ(Round("1e3"), "1000");
+  EXPECT_EQ(Round("  +12.5E-1 "), "1.25");
+  EXPECT_EQ(Round(".5"), "0.5");
+  EXPECT_EQ(Round("5."), "5");
+  EXPECT_EQ(Round("-0.0001"), "-0.0001");
+  EXPECT_EQ(Round("000123.4500"), "123.45");
+  EXPECT_EQ(Decimal::Parse(u"3.25").ToString(), u"3.25");
+}
+
+TEST(Decimal, KeepsTwentyNineSignificantDigits) {
+  // The largest value: 2^96 - 1.
+  EXPECT_EQ(Round("79228162514264337593543950335"), "79228162514264337593543950335");
+  EXPECT_EQ(Round("-79228162514264337593543950335"), "-79228162514264337593543950335");
+  // 28 places after the point.
+  EXPECT_EQ(Round("0.0000000000000000000000000001"), "0.0000000000000000000000000001");
+  EXPECT_EQ(Round("1.2345678901234567890123456789"), "1.2345678901234567890123456789");
+  EXPECT_EQ(Round("9.2345678901234567890123456789"), "9.234567890123456789012345679");
+}
+
+TEST(Decimal, RoundsHalfToEvenBeyondThePrecision) {
+  // 29th place and beyond are rounded away, halves to the even neighbour.
+  EXPECT_EQ(Round("0.00000000000000000000000000005"), "0");
+  EXPECT_EQ(Round("0.00000000000000000000000000015"), "0.0000000000000000000000000002");
+  EXPECT_EQ(Round("0.00000000000000000000000000025"), "0.0000000000000000000000000002");
+  EXPECT_EQ(Round("0.000000000000000000000000000251"), "0.0000000000000000000000000003");
+  // Rounding that carries into a new digit.
+  EXPECT_EQ(Round("9.99999999999999999999999999999"), "10");
+  // Many digits beyond what the type holds are still rounded correctly.
+  EXPECT_EQ(Round("1.00000000000000000000000000000000000000000000000000000000000000000000001"),
+            "1");
+  EXPECT_EQ(Round("2.5000000000000000000000000000000000000000000000000000000000000000000000001"),
+            "2.5");
+}
+
+TEST(Decimal, OverflowAndMalformedText) {
+  EXPECT_EQ(ErrorOf("79228162514264337593543950336"), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorOf("1e29"), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorOf("-1e40"), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorOf(""), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("abc"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("1,000"), kestrola::kErrTypeMismatch);  // no digit grouping
+  EXPECT_EQ(ErrorOf("1e"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("--1"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("1.2.3"), kestrola::kErrTypeMismatch);
+  // Tiny values round to zero rather than failing.
+  EXPECT_EQ(Round("1e-40"), "0");
+  EXPECT_EQ(ErrorOf("1e-99999999999"), 0);
+}
+
+TEST(Decimal, ComparesAcrossScales) {
+  EXPECT_EQ(Decimal::Parse("1.0"), Decimal::Parse("1.00"));
+  EXPECT_EQ(Decimal::Parse("-0"), Decimal::Parse("0"));
+  EXPECT_LT(Decimal::Parse("-1"), Decimal::Parse("0.5"));
+  EXPECT_LT(Decimal::Parse("-2"), Decimal::Parse("-1.5"));
+  EXPECT_LT(Decimal::Parse("1.0000000000000000000000000001"),
+            Decimal::Parse("1.0000000000000000000000000002"));
+  EXPECT_GT(Decimal::Parse("79228162514264337593543950335"),
+            Decimal::Parse("7922816251426433759354395033.5"));
+}
+
+TEST(Decimal, ConvertsToAndFromDoubleAndIntegers) {
+  EXPECT_EQ(Decimal::FromDouble(0.1).ToUtf8(), "0.1");
+  EXPECT_EQ(Decimal::FromDouble(-1234.5).ToUtf8(), "-1234.5");
+  EXPECT_DOUBLE_EQ(Decimal::Parse("0.1").ToDouble(), 0.1);
+  EXPECT_EQ(Decimal::FromInt64(INT64_MIN).ToUtf8(), "-9223372036854775808");
+  EXPECT_EQ(Decimal::FromInt64(INT64_MIN).ToInt64(), INT64_MIN);
+  EXPECT_EQ(Decimal::Parse("2.5").ToInt64(), 2);
+  EXPECT_EQ(Decimal::Parse("3.5").ToInt64(), 4);
+  EXPECT_EQ(Decimal::Parse("-2.5").ToInt64(), -2);
+  EXPECT_THROW(Decimal::Parse("9223372036854775808").ToInt64(), Error);
+  EXPECT_THROW(Decimal::FromDouble(1e30), Error);
+  EXPECT_THROW(Decimal::FromDouble(std::numeric_limits<double>::quiet_NaN()), Error);
 }

@@ -1,0 +1,1 @@
+kestrola_bench(bench_stringbuilder SOURCES StringBuilderBench.cpp DEPS kestrola_text)

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "runtime/Collection.h"
+#include "runtime/Dictionary.h"
+#include "runtime/Error.h"
+
+using namespace kestrola;
+
+namespace {
+template <class F>
+int ErrorOf(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+std::u16string Order(const Collection& c) {
+  std::u16string s;
+  for (const auto& e : c) s += e.value.AsString();
+  return s;
+}
+}  // namespace
+
+TEST(Collection, KeepsOrderAndPositions) {
+  Collection c;
+  c.Add(u"a");
+  c.Add(u"c", u"KeyC");
+  c.Add(u"b", std::nullopt, 2);
+  EXPECT_EQ(c.Count(), 3);
+  EXPECT_EQ(Order(c), u"abc");
+  EXPECT_EQ(c.Item(2).AsString(), u"b");
+  EXPECT_EQ(c.Item(u"keyc").AsString(), u"c");  // keys ignore letter case
+  c.Remove(1);
+  EXPECT_EQ(Order(c), u"bc");
+  EXPECT_EQ(c.Item(u"KEYC").AsString(), u"c");  // key still found after positions moved
+  c.Remove(u"keyC");
+  EXPECT_EQ(Order(c), u"b");
+  EXPECT_FALSE(c.Exists(u"keyc"));
+}
+
+TEST(Collection, Failures) {
+  Collection c;
+  c.Add(u"a", u"k");
+  EXPECT_EQ(ErrorOf([&] { c.Add(u"b", u"K"); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorOf([&] { c.Item(u"absent"); }), kErrInvalidCall);
+  EXPECT_EQ(ErrorOf([&] { c.Remove(u"absent"); }), kErrInvalidCall);
+  EXPECT_EQ(ErrorOf([&] { c.Item(0); }), kErrSubscript);
+  EXPECT_EQ(ErrorOf([&] { c.Item(2); }), kErrSubscript);
+  EXPECT_EQ(ErrorOf([&] { c.Remove(2); }), kErrSubscript);
+  EXPECT_EQ(ErrorOf([&] { c.Add(u"x", std::nullopt, 5); }), kErrSubscript);
+  EXPECT_EQ(c.Count(), 1);  // failed calls change nothing
+}
+
+TEST(Dictionary, InsertionOrderAndExactKeys) {
+  Dictionary d;
+  d.Add(u"b", 1.0);
+  d.Add(u"a", 2.0);
+  d.Add(u"A", 3.0);  // letter case counts
+  EXPECT_EQ(d.Count(), 3);
+  EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"a", u"A"}));
+  EXPECT_EQ(ErrorOf([&] { d.Add(u"a", 9.0); }), kErrDuplicateKey);
+  EXPECT_TRUE(d.Item(u"zz").IsEmpty());
+  EXPECT_FALSE(d.Exists(u"zz"));  // reading an absent key inserts nothing
+  d.SetItem(u"b", 5.0);           // replace keeps the position
+  d.SetItem(u"c", 6.0);           // insert goes to the end
+  EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"a", u"A", u"c"}));
+  EXPECT_EQ(d.Item(u"b").AsDouble(), 5.0);
+  d.Remove(u"a");
+  EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"A", u"c"}));
+  EXPECT_EQ(ErrorOf([&] { d.Remove(u"a"); }), kErrInvalidCall);
+}
