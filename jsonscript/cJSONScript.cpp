@@ -1,0 +1,212 @@
+#include "jsonscript/cJSONScript.h"
+
+#include <algorithm>
+
+#include "jsonscript/JSON.h"
+#include "runtime/Collection.h"
+#include "runtime/Dictionary.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+#include "text/cStringBuilder.h"
+
+namespace kestrola {
+
+namespace {
+
+constexpr const char16_t* kSource = u"cJSONScript";
+
+[[noreturn]] void ObjectRequired() {
+  throw Error(cJSONScript::kErrObjectRequired, kSource, u"Object required");
+}
+[[noreturn]] void Fail(int32_t number) {
+  throw Error::Standard(number, kSource);
+}
+
+// A named member of a parameter object. An absent member is the empty value; parameters given
+// as an array have no names to read, and anything else is not an object at all.
+const Variant& Member(const Variant& container, const std::u16string& name) {
+  if (auto dict = container.ObjectAs<Dictionary>()) return dict->Item(name);
+  if (container.ObjectAs<Collection>()) Fail(kErrInvalidCall);
+  ObjectRequired();
+}
+
+// The plain text form of a raw (unevaluated) value: texts as they are, numbers with "." as
+// decimal point, booleans "true"/"false", the empty value "". Null, objects and arrays have
+// none.
+std::u16string PlainText(const Variant& v) {
+  if (v.IsString()) return v.AsString();
+  if (v.IsBoolean()) return v.AsBoolean() ? u"true" : u"false";
+  if (v.IsNull()) Fail(kErrInvalidUseOfNull);
+  if (v.IsObject() || v.IsArray()) Fail(kErrTypeMismatch);
+  return v.ToText();
+}
+
+struct LevelGuard {
+  explicit LevelGuard(int32_t& l) : level(l) { ++level; }
+  ~LevelGuard() { --level; }
+  int32_t& level;
+};
+
+bool IsContainer(const Variant& v) {
+  return v.ObjectAs<Dictionary>() != nullptr || v.ObjectAs<Collection>() != nullptr;
+}
+
+}  // namespace
+
+cJSONScript::cJSONScript(UserInterface& ui) : ui_(ui) {}
+
+std::u16string cJSONScript::Eval(const std::u16string& script) {
+  ObjectRef root = JSON::ParseJson(script);
+  std::u16string errors = JSON::LastParseErrors();
+  cStringBuilder out;
+  if (!errors.empty() || !root) {
+    ui_.MessageBox(errors, MessageIcon::Exclamation, u"Parser Error");
+    return out.toString();
+  }
+  auto list = std::dynamic_pointer_cast<Collection>(root);
+  if (!list) {
+    // A root object is one command object.
+    out.Append(ExecCommand(Variant(root)));
+    return out.toString();
+  }
+  const int32_t count = list->Count();
+  for (int32_t i = 1; i <= count; ++i) {
+    const Variant& element = list->Item(i);
+    if (element.IsNull()) {
+      out.Append(u"null");
+    } else if (element.IsString()) {
+      out.Append(element.AsString());
+    } else if (element.VarType() == vbDate) {
+      out.Append(element.ToText());
+    } else if (IsContainer(element)) {
+      out.Append(ExecCommand(element));
+    } else {
+      ObjectRequired();
+    }
+  }
+  return out.toString();
+}
+
+std::u16string cJSONScript::ExecCommand(const Variant& value) {
+  if (nestingLevel_ >= kMaxNestingLevel) return kNestingExceeded;
+  LevelGuard guard(nestingLevel_);
+
+  if (value.IsNull()) return u"null";
+  if (value.IsString()) return value.AsString();
+  if (value.IsBoolean()) return value.AsBoolean() ? u"true" : u"false";
+  if (value.IsArray()) return u"";
+  if (value.VarType() == vbDate) return value.ToText();
+  if (value.IsObject()) {
+    cStringBuilder out;
+    if (auto dict = value.ObjectAs<Dictionary>()) {
+      RunCommands(*dict, out);
+    } else if (auto list = value.ObjectAs<Collection>()) {
+      for (const auto& entry : *list) out.Append(ExecCommand(entry.value));
+    }
+    return out.toString();
+  }
+  // Numbers and the empty value: their text form, always with "." as decimal point.
+  std::u16string text = value.ToText();
+  std::replace(text.begin(), text.end(), u',', u'.');
+  return text;
+}
+
+void cJSONScript::RunCommands(const Dictionary& commands, cStringBuilder& out) {
+  const std::vector<std::u16string> keys = commands.Keys();
+  for (const std::u16string& key : keys) {
+    const Variant& v = commands.Item(key);
+    // A text member is the command's text value; any other member must hold its parameters.
+    const bool isText = v.IsString();
+    if (!isText && !IsContainer(v)) ObjectRequired();
+    auto params = [&]() -> const Variant& {
+      if (isText) ObjectRequired();
+      return v;
+    };
+    auto param = [&](const char16_t* name) -> const Variant& { return Member(params(), name); };
+
+    const std::u16string command = Text::ToLower(key);
+    if (command == u"alert") {
+      std::u16string message = ExecCommand(param(u"message"));
+      std::u16string title = ExecCommand(param(u"title"));
+      ui_.MessageBox(message, MessageIcon::Information, title);
+    } else if (command == u"input") {
+      std::u16string prompt = ExecCommand(param(u"prompt"));
+      std::u16string title = ExecCommand(param(u"title"));
+      std::u16string defaultText = ExecCommand(param(u"default"));
+      out.Append(ui_.InputBox(prompt, title, defaultText));
+    } else if (command == u"switch") {
+      std::u16string result = ExecCommand(param(u"default"));
+      std::u16string wanted = Text::ToLower(ExecCommand(param(u"case")));
+      auto items = param(u"items").ObjectAs<Collection>();
+      if (!items) ObjectRequired();
+      const int32_t count = items->Count();
+      for (int32_t j = 1; j <= count; ++j) {
+        const Variant& item = items->Item(j);
+        const Variant& itemCase = Member(item, u"case");
+        if (itemCase.IsNull()) continue;  // a null case never matches
+        if (Text::ToLower(PlainText(itemCase)) == wanted) {
+          result = ExecCommand(Member(item, u"return"));
+          break;
+        }
+      }
+      out.Append(result);
+    } else if (command == u"set") {
+      std::u16string name = PlainText(param(u"name"));
+      std::u16string text = ExecCommand(param(u"value"));
+      if (!variables_) variables_ = std::make_shared<Dictionary>();
+      variables_->SetItem(name, Variant(std::move(text)));
+    } else if (command == u"get") {
+      std::u16string name = PlainText(param(u"name"));
+      if (!variables_) variables_ = std::make_shared<Dictionary>();
+      Variant stored = variables_->Item(name);
+      std::u16string result = ExecCommand(stored);
+      if (result.empty()) result = ExecCommand(param(u"default"));
+      out.Append(result);
+    } else if (command == u"if") {
+      std::u16string value1 = ExecCommand(param(u"value1"));
+      std::u16string value2 = ExecCommand(param(u"value2"));
+      const Variant& rawType = param(u"type");
+      // A type that is not a plain value is no known comparison.
+      std::u16string type;
+      if (!rawType.IsNull() && !rawType.IsObject() && !rawType.IsArray()) {
+        type = Text::ToLower(PlainText(rawType));
+      }
+      bool condition = false;
+      if (type == u"eq") {
+        condition = Text::ToLower(value1) == Text::ToLower(value2);
+      } else if (type == u"gt") {
+        condition = value1 > value2;
+      } else if (type == u"lt") {
+        condition = value1 < value2;
+      } else if (type == u"gte") {
+        condition = value1 >= value2;
+      } else if (type == u"lte") {
+        condition = value1 <= value2;
+      }
+      out.Append(ExecCommand(param(condition ? u"true" : u"false")));
+    } else if (command == u"return") {
+      if (!isText) Fail(kErrTypeMismatch);
+      out.Append(v.AsString());
+    } else {
+      // Not a command: a template call left for whoever consumes the output.
+      std::u16string arguments;
+      if (isText) {
+        arguments = v.AsString();
+      } else if (auto dict = v.ObjectAs<Dictionary>()) {
+        bool first = true;
+        for (const std::u16string& name : dict->Keys()) {
+          if (!first) arguments.push_back(u',');
+          first = false;
+          arguments += PlainText(dict->Item(name));
+        }
+      }
+      out.Append(u"<%");
+      out.Append(Text::ToUpper(key));
+      out.Append(u"(");
+      out.Append(arguments);
+      out.Append(u")%>");
+    }
+  }
+}
+
+}  // namespace kestrola
