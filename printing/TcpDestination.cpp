@@ -1,0 +1,103 @@
+#include "printing/TcpDestination.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "printing/StreamDestination.h"
+#include "runtime/Text.h"
+
+namespace kestrola {
+
+namespace {
+// Closes the socket on every path.
+struct Socket {
+  int fd = -1;
+  ~Socket() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Waits for the socket to become ready; 0 on success, else an errno value.
+int WaitReady(int fd, short events, int timeoutMs) {
+  pollfd p{fd, events, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return ETIMEDOUT;
+  if (r < 0) return errno;
+  return 0;
+}
+}  // namespace
+
+void TcpDestination::Send(const PrintDocument& document) {
+  const std::string where = host_ + ":" + std::to_string(port_);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int rc = ::getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found);
+  if (rc != 0) {
+    ThrowPrinterFailure(document.printerName,
+                        "cannot resolve " + where + ": " + ::gai_strerror(rc));
+  }
+  Socket sock;
+  std::string cause = "no address";
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) {
+      cause = std::strerror(errno);
+      continue;
+    }
+    int err = 0;
+    if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+      err = errno;
+      if (err == EINPROGRESS) {
+        err = WaitReady(fd, POLLOUT, timeoutMs_);
+        if (err == 0) {
+          socklen_t len = sizeof err;
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        }
+      }
+    }
+    if (err == 0) {
+      sock.fd = fd;
+      break;
+    }
+    cause = std::strerror(err);
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  if (sock.fd < 0)
+    ThrowPrinterFailure(document.printerName, "cannot connect to " + where + ": " + cause);
+
+  size_t done = 0;
+  while (done < document.bytes.size()) {
+    ssize_t n =
+        ::send(sock.fd, document.bytes.data() + done, document.bytes.size() - done, MSG_NOSIGNAL);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    int err = errno;
+    if (err == EINTR) continue;
+    if (err == EAGAIN || err == EWOULDBLOCK) err = WaitReady(sock.fd, POLLOUT, timeoutMs_);
+    if (err != 0) {
+      ThrowPrinterFailure(document.printerName,
+                          "cannot send to " + where + ": " + std::strerror(err));
+    }
+  }
+  ::shutdown(sock.fd, SHUT_WR);
+}
+
+std::u16string TcpDestination::Uri() const {
+  return Text::FromUtf8("tcp://" + host_ + ":" + std::to_string(port_));
+}
+
+}  // namespace kestrola
