@@ -1,0 +1,228 @@
+#include "service/INI.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/Text.h"
+
+namespace kestrola::INI {
+
+namespace {
+
+// The reader hands back at most this many characters (a 10000-character buffer with its
+// terminating zero).
+constexpr size_t kMaxValue = 9999;
+
+struct Line {
+  std::string text;  // without its line end
+  std::string end;   // "\r\n", "\n" or "" for a last line without an end
+};
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  bool ok = std::ferror(f) == 0;
+  std::fclose(f);
+  return ok;
+}
+
+std::vector<Line> SplitLines(const std::string& bytes) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t nl = bytes.find('\n', pos);
+    Line line;
+    if (nl == std::string::npos) {
+      line.text = bytes.substr(pos);
+      pos = bytes.size();
+    } else {
+      line.text = bytes.substr(pos, nl - pos);
+      line.end = "\n";
+      pos = nl + 1;
+    }
+    if (!line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      if (!line.end.empty()) line.end = "\r\n";
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string_view Trim(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+bool SameName(std::string_view a, const std::string& b) {
+  return Text::EqualsIgnoreCase(Text::FromUtf8(Trim(a)), Text::FromUtf8(Trim(b)));
+}
+
+// The section name of a "[name]" line, or false when the line is not a section header.
+bool SectionName(const std::string& line, std::string_view& name) {
+  std::string_view t = Trim(line);
+  if (t.empty() || t.front() != '[') return false;
+  size_t close = t.find(']');
+  name = close == std::string_view::npos ? t.substr(1) : t.substr(1, close - 1);
+  return true;
+}
+
+// The key and value of a "key=value" line; comment lines and lines without "=" have none.
+bool KeyValue(const std::string& line, std::string_view& key, std::string_view& value) {
+  std::string_view t = Trim(line);
+  if (t.empty() || t.front() == ';') return false;
+  size_t eq = t.find('=');
+  if (eq == std::string_view::npos) return false;
+  key = Trim(t.substr(0, eq));
+  value = Trim(t.substr(eq + 1));
+  return true;
+}
+
+std::u16string Unquote(std::u16string v) {
+  if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+std::u16string Cut(std::u16string v) {
+  if (v.size() > kMaxValue) {
+    size_t n = kMaxValue;
+    // Never leave half of a surrogate pair at the end.
+    if (v[n - 1] >= 0xD800 && v[n - 1] <= 0xDBFF) --n;
+    v.resize(n);
+  }
+  return v;
+}
+
+// A line break inside a name or value would split the line and could forge other keys.
+std::string OneLine(const std::u16string& text) {
+  std::string s = Text::ToUtf8(text);
+  for (char& c : s) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return s;
+}
+
+// Replaces the file's content. The new content goes to a temporary file beside it that then
+// takes its place, so a failure never leaves a half-written file; a new file is readable by its
+// owner only, an existing one keeps its mode.
+void WriteFile(const std::string& path, const std::string& bytes, bool exists, mode_t mode) {
+  struct stat link {};
+  bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  std::string tmp = path + ".tmp" + std::to_string(getpid());
+  // A symbolic link is written through, so that the link stays.
+  int fd = isLink ? -1 : ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    bool ok = !exists || ::fchmod(fd, mode & 07777) == 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return;
+    ::unlink(tmp.c_str());
+  }
+  // The directory refuses new files (or the rename failed): write the file in place.
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+std::u16string LeerINI(const std::u16string& file, const std::u16string& section,
+                       const std::u16string& key, const std::u16string& defaultValue) {
+  std::string bytes;
+  if (!ReadFile(Text::ToUtf8(file), bytes)) return Cut(defaultValue);
+  std::string wantSection = Text::ToUtf8(section);
+  std::string wantKey = Text::ToUtf8(key);
+  bool inSection = false;
+  for (const Line& line : SplitLines(bytes)) {
+    std::string_view name, k, v;
+    if (SectionName(line.text, name)) {
+      if (inSection) break;  // the first section of that name is the one that counts
+      inSection = SameName(name, wantSection);
+    } else if (inSection && KeyValue(line.text, k, v) && SameName(k, wantKey)) {
+      return Cut(Unquote(Text::FromUtf8(v)));
+    }
+  }
+  return Cut(defaultValue);
+}
+
+void EscribirINI(const std::u16string& file, const std::u16string& section,
+                 const std::u16string& key, const std::u16string& value) {
+  std::string path = Text::ToUtf8(file);
+  struct stat st {};
+  bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return;
+  std::string bytes;
+  if (exists && !ReadFile(path, bytes)) return;
+
+  std::vector<Line> lines = SplitLines(bytes);
+  std::string eol = !lines.empty() && lines.front().end == "\n" ? "\n" : "\r\n";
+  std::string wantSection = OneLine(section);
+  std::string wantKey = OneLine(key);
+  std::string newValue = OneLine(value);
+
+  // Find the section, the key inside it and the last non-blank line of the section.
+  size_t sectionLine = lines.size(), keyLine = lines.size(), lastLine = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view name, k, v;
+    if (SectionName(lines[i].text, name)) {
+      if (sectionLine != lines.size()) break;
+      if (SameName(name, wantSection)) sectionLine = lastLine = i;
+    } else if (sectionLine != lines.size()) {
+      if (!Trim(lines[i].text).empty()) lastLine = i;
+      if (KeyValue(lines[i].text, k, v) && SameName(k, wantKey)) {
+        keyLine = i;
+        break;
+      }
+    }
+  }
+
+  if (keyLine != lines.size()) {
+    // Keep the key's own spelling; only the value changes.
+    std::string_view k, v;
+    KeyValue(lines[keyLine].text, k, v);
+    lines[keyLine].text = std::string(k) + "=" + newValue;
+  } else {
+    if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
+    Line entry{wantKey + "=" + newValue, eol};
+    if (sectionLine == lines.size()) {
+      lines.push_back({"[" + wantSection + "]", eol});
+      lines.push_back(entry);
+    } else {
+      if (lines[lastLine].end.empty()) lines[lastLine].end = eol;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastLine + 1), entry);
+    }
+  }
+
+  std::string out;
+  out.reserve(bytes.size() + newValue.size() + wantKey.size() + wantSection.size() + 8);
+  for (const Line& line : lines) out += line.text + line.end;
+  WriteFile(path, out, exists, st.st_mode);
+}
+
+}  // namespace kestrola::INI
