@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with `args`, feeding `input` on standard input.
+Result RunTool(const std::string& args, const std::string& input) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("jsonscript_tool_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "in", std::ios::binary) << input;
+  std::string cmd = std::string(KESTROLA_BINARY_DIR) + "/tools/jsonscript/jsonscript " + args +
+                    " < " + (dir / "in").string() + " > " + (dir / "out").string() + " 2> " +
+                    (dir / "err").string();
+  Result r;
+  int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  auto slurp = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  r.out = slurp(dir / "out");
+  r.err = slurp(dir / "err");
+  fs::remove_all(dir);
+  return r;
+}
+
+}  // namespace
+
+TEST(JsonScriptTool, EvaluatesStandardInput) {
+  Result r = RunTool("", "[\"caf\xC3\xA9 \", {\"total\": {\"a\": \"1\"}}]");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "caf\xC3\xA9 <%TOTAL(1)%>");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(JsonScriptTool, EvaluatesAFileAndAnswersInputBoxesFromStandardInput) {
+  namespace fs = std::filesystem;
+  fs::path script = fs::temp_directory_path() / ("jsonscript_file_" + std::to_string(::getpid()));
+  std::ofstream(script) << "[{\"alert\": {\"message\": \"two\\r\\nlines\", \"title\": \"T\"}},"
+                           " {\"input\": {\"prompt\": \"Name?\"}}, \"/\","
+                           " {\"input\": {\"prompt\": \"More?\"}}]";
+  Result r = RunTool(script.string(), "Ann\n");
+  fs::remove(script);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Ann/");
+  EXPECT_EQ(r.err, "T: two  lines\nName?\nMore?\n");
+}
+
+TEST(JsonScriptTool, ReportsFailuresAndParseErrors) {
+  Result r = RunTool("", "[1]");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "error 424: Object required\n");
+
+  r = RunTool("", "{\"a\"");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("Parser Error: Invalid Key at position 5 : a", 0), 0u) << r.err;
+
+  r = RunTool("/nonexistent/script.json", "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("error 53: ", 0), 0u);
+}
