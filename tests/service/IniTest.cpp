@@ -1,0 +1,152 @@
+#include "service/INI.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "runtime/Text.h"
+
+namespace kestrola {
+namespace {
+
+namespace fs = std::filesystem;
+
+class IniTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrola-ini-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    file_ = Text::FromUtf8((dir_ / "config.ini").string());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Write(const std::string& content) {
+    std::ofstream(dir_ / "config.ini", std::ios::binary) << content;
+  }
+  std::string Read() {
+    std::ifstream in(dir_ / "config.ini", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::u16string Leer(const std::u16string& section, const std::u16string& key,
+                      const std::u16string& def = u"DEF") {
+    return INI::LeerINI(file_, section, key, def);
+  }
+
+  fs::path dir_;
+  std::u16string file_;
+};
+
+TEST_F(IniTest, AbsentFileSectionOrKeyGivesTheDefault) {
+  EXPECT_EQ(Leer(u"Kestrola", u"Terminal"), u"DEF");
+  Write("[Otra]\r\nTerminal=5\r\n");
+  EXPECT_EQ(Leer(u"Kestrola", u"Terminal"), u"DEF");
+  Write("[Kestrola]\r\nServerDB=x\r\n");
+  EXPECT_EQ(Leer(u"Kestrola", u"Terminal"), u"DEF");
+  EXPECT_FALSE(fs::exists(dir_ / "missing.ini"));
+}
+
+TEST_F(IniTest, NamesIgnoreCaseAndValuesAreTrimmedAndUnquoted) {
+  Write(
+      "; comment\n"
+      "[ kestrola ]\n"
+      "  serverdb  =   srv01  \n"
+      "PwdDB=\"  p w  \"\n"
+      "NameDB='db'\n"
+      "UserDB=\"half\n"
+      "Vacio=\n"
+      "Igual=a=b\n"
+      "[Otra]\n"
+      "Terminal=9\n");
+  EXPECT_EQ(Leer(u"KESTROLA", u"ServerDB"), u"srv01");
+  EXPECT_EQ(Leer(u"Kestrola", u"PwdDB"), u"  p w  ");
+  EXPECT_EQ(Leer(u"Kestrola", u"NameDB"), u"db");
+  EXPECT_EQ(Leer(u"Kestrola", u"UserDB"), u"\"half");
+  EXPECT_EQ(Leer(u"Kestrola", u"Vacio"), u"");  // present and empty is not the default
+  EXPECT_EQ(Leer(u"Kestrola", u"Igual"), u"a=b");
+  EXPECT_EQ(Leer(u"Kestrola", u"Terminal"), u"DEF");
+  EXPECT_EQ(Leer(u"Otra", u"terminal"), u"9");
+}
+
+TEST_F(IniTest, LongValuesAreCutTo9999Characters) {
+  Write("[K]\r\nv=" + std::string(12000, 'x') + "\r\n");
+  EXPECT_EQ(Leer(u"K", u"v"), std::u16string(9999, u'x'));
+  EXPECT_EQ(Leer(u"K", u"w", std::u16string(10005, u'y')), std::u16string(9999, u'y'));
+}
+
+TEST_F(IniTest, WriteCreatesAMissingFileReadableByItsOwnerOnly) {
+  INI::EscribirINI(file_, u"Kestrola", u"ServicioActivo", u"1");
+  INI::EscribirINI(file_, u"Kestrola", u"ServerDB", u"(local)");
+  EXPECT_EQ(Read(), "[Kestrola]\r\nServicioActivo=1\r\nServerDB=(local)\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "config.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(IniTest, WriteKeepsEverythingElseAndTheFileMode) {
+  Write(
+      "; settings\n"
+      "[Otra]\n"
+      "Terminal=7\n"
+      "\n"
+      "[KESTROLA]\n"
+      "; the terminal\n"
+      "terminal = 3\n"
+      "Extra=keep\n"
+      "\n"
+      "[Ultima]\n"
+      "x=1");
+  fs::permissions(dir_ / "config.ini", fs::perms(0644));
+  INI::EscribirINI(file_, u"Kestrola", u"Terminal", u"4");
+  INI::EscribirINI(file_, u"Kestrola", u"PwdDB", u"");
+  INI::EscribirINI(file_, u"Nueva", u"k", u"v");
+  INI::EscribirINI(file_, u"Ultima", u"y", u"2");
+  EXPECT_EQ(Read(),
+            "; settings\n"
+            "[Otra]\n"
+            "Terminal=7\n"
+            "\n"
+            "[KESTROLA]\n"
+            "; the terminal\n"
+            "terminal=4\n"
+            "Extra=keep\n"
+            "PwdDB=\n"
+            "\n"
+            "[Ultima]\n"
+            "x=1\n"
+            "y=2\n"
+            "[Nueva]\n"
+            "k=v\n");
+  EXPECT_EQ(fs::status(dir_ / "config.ini").permissions(), fs::perms(0644));
+}
+
+TEST_F(IniTest, LineBreaksInAValueCannotForgeKeys) {
+  INI::EscribirINI(file_, u"K", u"PwdDB", u"a\r\nTerminal=99");
+  EXPECT_EQ(Leer(u"K", u"Terminal"), u"DEF");
+  EXPECT_EQ(Leer(u"K", u"PwdDB"), u"a  Terminal=99");
+}
+
+TEST_F(IniTest, TextOutsideAsciiRoundTrips) {
+  INI::EscribirINI(file_, u"Kestrola", u"UserDB", u"José Núñez");
+  EXPECT_EQ(Leer(u"Kestrola", u"UserDB"), u"José Núñez");
+}
+
+TEST_F(IniTest, RefusedWriteIsIgnored) {
+  std::u16string inDir = Text::FromUtf8((dir_ / "sub").string());
+  fs::create_directory(dir_ / "sub");
+  EXPECT_NO_THROW(INI::EscribirINI(inDir, u"K", u"k", u"v"));  // a directory, not a file
+  EXPECT_NO_THROW(
+      INI::EscribirINI(Text::FromUtf8((dir_ / "no" / "x.ini").string()), u"K", u"k", u"v"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
+}
+
+}  // namespace
+}  // namespace kestrola

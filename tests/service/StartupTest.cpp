@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "db/BaseDatos.h"
+#include "runtime/Application.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+#include "service/Instancias.h"
+#include "service/Servicio.h"
+#include "service/frmKestrola.h"
+
+namespace kestrola {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrola-startup-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    Application::SetPath(Text::FromUtf8(dir_.string()));
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteConfig(const std::string& content) {
+    std::ofstream(dir_ / "config.ini", std::ios::binary) << content;
+  }
+  std::string ReadConfig() {
+    std::ifstream in(dir_ / "config.ini", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(StartupTest, MissingConfigIsCreatedWithTheSixDefaultsInOrder) {
+  Servicio s;
+  s.CargarConfiguracion();
+  std::string user = Text::ToUtf8(BaseDatos::UsuarioWindows());
+  EXPECT_EQ(ReadConfig(),
+            "[Kestrola]\r\nServicioActivo=1\r\nServerDB=(local)\r\nNameDB=master\r\nUserDB=" +
+                user + "\r\nPwdDB=\r\nTerminal=1\r\n");
+  EXPECT_EQ(s.ArchivoConfig, Text::FromUtf8((dir_ / "config.ini").string()));
+  EXPECT_EQ(s.Seccion, u"Kestrola");
+  EXPECT_EQ(s.ServicioActivo, u"1");
+  EXPECT_EQ(s.Terminal, 1);
+  EXPECT_TRUE(s.Activo);
+  EXPECT_EQ(s.ConsultaCola, Servicio::ConstruirConsultaCola(1));
+}
+
+TEST_F(StartupTest, ServicioActivoIsNormalisedAsANumber) {
+  struct Case {
+    const char* stored;
+    const char* written;
+    bool activo;
+  };
+  for (Case c : {Case{"abc", "0", false}, Case{"2", "2", true}, Case{"1", "1", true},
+                 Case{" 0", "0", false}, Case{"", "0", false}, Case{"1.50x", "1.5", true}}) {
+    WriteConfig(std::string("[Kestrola]\r\nServicioActivo=") + c.stored + "\r\n");
+    Servicio s;
+    s.CargarConfiguracion();
+    EXPECT_EQ(s.Activo, c.activo) << c.stored;
+    EXPECT_NE(ReadConfig().find(std::string("ServicioActivo=") + c.written + "\r\n"),
+              std::string::npos)
+        << c.stored << " -> " << ReadConfig();
+  }
+}
+
+TEST_F(StartupTest, TerminalRoundsHalvesToEven) {
+  for (auto [stored, value] : {std::pair{"2.5", 2}, std::pair{"3.5", 4}, std::pair{" -7 ", -7}}) {
+    WriteConfig(std::string("[Kestrola]\r\nTerminal=") + stored + "\r\n");
+    Servicio s;
+    s.CargarConfiguracion();
+    EXPECT_EQ(s.Terminal, value);
+    EXPECT_NE(ReadConfig().find("Terminal=" + std::to_string(value) + "\r\n"), std::string::npos);
+    EXPECT_EQ(s.ConsultaCola, Servicio::ConstruirConsultaCola(static_cast<int16_t>(value)));
+  }
+}
+
+TEST_F(StartupTest, BadTerminalFailsBeforeAnythingIsWritten) {
+  for (const char* bad : {"x", "", "40000"}) {
+    std::string before = std::string("[Kestrola]\nServerDB=srv\nTerminal=") + bad + "\n";
+    WriteConfig(before);
+    Servicio s;
+    EXPECT_THROW(s.CargarConfiguracion(), Error) << bad;
+    EXPECT_EQ(ReadConfig(), before);
+    EXPECT_EQ(s.ServerDB, u"srv");  // keys read before the failure stay as read
+    EXPECT_FALSE(s.Activo);
+    EXPECT_TRUE(s.ConsultaCola.empty());
+  }
+}
+
+TEST_F(StartupTest, OtherSectionsAndKeysAreLeftAlone) {
+  WriteConfig(
+      "[Impresoras]\nTerminal=8\nServicioActivo=x\n[Kestrola]\nPwdDB=s3cr;t\nNota=a\nUserDB=\n");
+  Servicio s;
+  s.CargarConfiguracion();
+  EXPECT_EQ(s.PwdDB, u"s3cr;t");
+  EXPECT_EQ(s.UserDB, u"");
+  std::string user = Text::ToUtf8(BaseDatos::UsuarioWindows());
+  EXPECT_EQ(ReadConfig(),
+            "[Impresoras]\nTerminal=8\nServicioActivo=x\n[Kestrola]\nPwdDB=s3cr;t\nNota=a\n"
+            "UserDB=\nServicioActivo=1\nServerDB=(local)\nNameDB=master\nTerminal=1\n");
+}
+
+TEST(ConsultaCola, IsTheFixedQueryWithTheTerminal) {
+  EXPECT_EQ(Servicio::ConstruirConsultaCola(-12),
+            u"select idtrabajo,fechahora,usuario,tipo,imp.id_impresora,imp.nombre_impresora,"
+            u"red.puerto,red.modo,imp.redirigido,  red.comentario as device, "
+            u"red.estado_impresora from colaimpresion cola inner join impresora imp on "
+            u"imp.id_impresora = cola.id_impresora inner join impresora red on "
+            u"red.id_impresora = imp.redirigido where escribiendo=0 and "
+            u"red.estado_impresora='A' and red.id_terminal=-12 order by cola.idtrabajo");
+}
+
+TEST(ContarInstancias, CountsExecutableNamesWithoutRegardToCase) {
+  fs::path proc = fs::temp_directory_path() / ("kestrola-proc-" + std::to_string(getpid()));
+  fs::remove_all(proc);
+  auto process = [&](const char* pid) {
+    fs::create_directories(proc / pid);
+    return proc / pid;
+  };
+  fs::create_symlink("/opt/pos/kestrola", process("10") / "exe");
+  fs::create_symlink("/usr/bin/KESTROLA.exe", process("11") / "exe");
+  fs::create_symlink("/opt/pos/kestrola (deleted)", process("12") / "exe");
+  fs::create_symlink("/usr/bin/kestrola-old", process("13") / "exe");
+  fs::create_symlink("/usr/bin/bash", process("14") / "exe");
+  std::ofstream(process("15") / "cmdline", std::ios::binary)
+      << std::string("/x/Kestrola\0-a\0", 15);
+  std::ofstream(process("16") / "cmdline", std::ios::binary) << "";  // a kernel thread
+  fs::create_directories(proc / "self");
+  fs::create_symlink("/opt/pos/kestrola", proc / "self" / "exe");
+
+  EXPECT_EQ(ContarInstancias(u"Kestrola", proc.string()), 4);
+  EXPECT_EQ(ContarInstancias(u"bash", proc.string()), 1);
+  EXPECT_EQ(ContarInstancias(u"otro", proc.string()), 0);
+  fs::remove_all(proc);
+  EXPECT_THROW(ContarInstancias(u"Kestrola", proc.string()), Error);
+}
+
+TEST(ContarInstancias, FindsThisProcess) {
+  EXPECT_GE(ContarInstancias(Application::EXEName()), 1);
+  EXPECT_GE(ContarInstancias(Text::ToUpper(Application::EXEName())), 1);
+}
+
+TEST(TextoParaMostrar, OneLinePerLogLine) {
+  EXPECT_EQ(frmKestrola::TextoParaMostrar(u""), u"");
+  EXPECT_EQ(frmKestrola::TextoParaMostrar(u"\r\r"), u"");
+  EXPECT_EQ(frmKestrola::TextoParaMostrar(u"\r\r\rA\r"), u"\nA");
+  EXPECT_EQ(frmKestrola::TextoParaMostrar(u"\rA\r\rB\r"), u"A\nB");
+}
+
+}  // namespace
+}  // namespace kestrola
