@@ -1,0 +1,470 @@
+#include "json/JsonBag.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "json/JsonBagStore.h"
+#include "runtime/Error.h"
+
+namespace kestrola {
+
+namespace jsonbag {
+
+SharedChars* NewChars(const char16_t* s, size_t n) {
+  if (n > UINT32_MAX) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  auto* c = static_cast<SharedChars*>(::operator new(sizeof(SharedChars) + n * sizeof(char16_t)));
+  new (&c->refs) std::atomic<uint32_t>(1);
+  c->length = static_cast<uint32_t>(n);
+  std::memcpy(c->Data(), s, n * sizeof(char16_t));
+  return c;
+}
+
+void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value) {
+  switch (value.VarType()) {
+    case vbEmpty:
+      tag = kEmpty;
+      return;
+    case vbNull:
+      tag = kNull;
+      return;
+    case vbInteger:
+      tag = kInt16, new (cell.raw) int16_t(value.AsInteger());
+      return;
+    case vbLong:
+      tag = kInt32, new (cell.raw) int32_t(value.AsLong());
+      return;
+    case vbSingle:
+      tag = kSingle, new (cell.raw) float(value.AsSingle());
+      return;
+    case vbDouble:
+      tag = kDouble, new (cell.raw) double(value.AsDouble());
+      return;
+    case vbCurrency:
+      tag = kCurrency, new (cell.raw) Currency(value.AsCurrency());
+      return;
+    case vbDate:
+      tag = kDate, new (cell.raw) Date(value.AsDate());
+      return;
+    case vbString: {
+      const std::u16string& s = value.AsString();
+      tag = kString;
+      InitText(cell.As<PackedText>(), s.data(), s.size());
+      return;
+    }
+    case vbObject: {
+      const ObjectRef& ref = value.AsObject();
+      tag = dynamic_cast<JsonBag*>(ref.get()) ? kBag : kObject;
+      new (cell.raw) ObjectRef(ref);
+      return;
+    }
+    case vbError:
+      tag = kError, new (cell.raw) ErrorValue(value.AsError());
+      return;
+    case vbBoolean:
+      tag = kBool, new (cell.raw) bool(value.AsBoolean());
+      return;
+    case vbDecimal:
+      tag = kDecimal, new (cell.raw) Decimal(value.AsDecimal());
+      return;
+    case vbByte:
+      tag = kByte, new (cell.raw) uint8_t(value.AsByte());
+      return;
+    default:
+      tag = kArray;
+      new (cell.raw) std::shared_ptr<VariantArray>(value.AsArray());
+      return;
+  }
+}
+
+Variant CellToVariant(const Cell& cell, uint8_t tag) {
+  switch (tag) {
+    case kEmpty:
+      return Variant();
+    case kNull:
+      return Variant::Null();
+    case kInt16:
+      return Variant(cell.As<int16_t>());
+    case kInt32:
+      return Variant(cell.As<int32_t>());
+    case kSingle:
+      return Variant(cell.As<float>());
+    case kDouble:
+      return Variant(cell.As<double>());
+    case kCurrency:
+      return Variant(cell.As<Currency>());
+    case kDate:
+      return Variant(cell.As<Date>());
+    case kString: {
+      const auto& t = cell.As<PackedText>();
+      return Variant(std::u16string(t.Data(), t.Length()));
+    }
+    case kBag:
+    case kObject:
+      return Variant(cell.As<ObjectRef>());
+    case kError:
+      return Variant(cell.As<ErrorValue>());
+    case kBool:
+      return Variant(cell.As<bool>());
+    case kDecimal:
+      return Variant(cell.As<Decimal>());
+    case kByte:
+      return Variant(cell.As<uint8_t>());
+    default:
+      return Variant(cell.As<std::shared_ptr<VariantArray>>());
+  }
+}
+
+void DestroyCell(Cell& cell, uint8_t tag) {
+  switch (tag) {
+    case kString:
+      DestroyText(cell.As<PackedText>());
+      break;
+    case kBag:
+    case kObject:
+      cell.As<ObjectRef>().~ObjectRef();
+      break;
+    case kArray:
+      cell.As<std::shared_ptr<VariantArray>>().~shared_ptr();
+      break;
+    default:
+      break;
+  }
+}
+
+int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
+  if (b.isArray_ || b.count_ == 0) return -1;
+  const PackedText* names = Names(b);
+  const ObjHeader* h = Header(b);
+  if (!h->index) {
+    for (uint32_t i = 0; i < b.count_; ++i) {
+      if (names[i].View() == name) return i;
+    }
+    return -1;
+  }
+  uint32_t slot = HashName(name.data(), name.size()) & h->indexMask;
+  for (;;) {
+    uint32_t e = h->index[slot];
+    if (e == 0) return -1;
+    if (names[e - 1].View() == name) return e - 1;
+    slot = (slot + 1) & h->indexMask;
+  }
+}
+
+void Store::RebuildIndex(JsonBag& b) {
+  if (b.isArray_ || !b.block_) return;
+  ObjHeader* h = Header(b);
+  delete[] h->index;
+  h->index = nullptr;
+  h->indexMask = 0;
+  if (b.count_ <= kIndexFrom) return;
+  uint32_t size = 16;
+  while (size < b.count_ * 2u + 2) size *= 2;
+  h->index = new uint32_t[size]();
+  h->indexMask = size - 1;
+  const PackedText* names = Names(b);
+  for (uint32_t i = 0; i < b.count_; ++i) {
+    uint32_t slot = HashName(names[i].Data(), names[i].Length()) & h->indexMask;
+    while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
+    h->index[slot] = i + 1;
+  }
+}
+
+void Store::Allocate(JsonBag& b, uint32_t n) {
+  if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  if (n == 0) return;
+  b.block_ = std::malloc(BlockBytes(n, b.isArray_));
+  if (!b.block_) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  b.capacity_ = n;
+  if (!b.isArray_) *Header(b) = ObjHeader{nullptr, 0, 0};
+}
+
+void Store::Reserve(JsonBag& b, uint32_t n) {
+  if (n <= b.capacity_) return;
+  if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  uint64_t grown = std::max<uint64_t>({uint64_t{n}, 4, uint64_t{b.capacity_} * 3 / 2});
+  uint32_t cap = static_cast<uint32_t>(std::min<uint64_t>(grown, kMaxCapacity));
+  JsonBag fresh;  // borrows the layout arithmetic; never holds items itself
+  fresh.isArray_ = b.isArray_;
+  Allocate(fresh, cap);
+  if (b.block_) {
+    std::memcpy(Cells(fresh), Cells(b), size_t{b.count_} * sizeof(Cell));
+    std::memcpy(Tags(fresh), Tags(b), b.count_);
+    if (!b.isArray_) {
+      std::memcpy(Names(fresh), Names(b), size_t{b.count_} * sizeof(PackedText));
+      *Header(fresh) = *Header(b);
+    }
+    std::free(b.block_);
+  }
+  b.block_ = fresh.block_;
+  b.capacity_ = cap;
+  fresh.block_ = nullptr;
+  fresh.capacity_ = 0;
+}
+
+void Store::Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name) {
+  Reserve(b, b.count_ + 1);
+  uint32_t pos = b.count_;
+  std::memcpy(&Cells(b)[pos], &cell, sizeof(Cell));
+  Tags(b)[pos] = tag;
+  if (!b.isArray_) std::memcpy(&Names(b)[pos], name, sizeof(PackedText));
+  ++b.count_;
+  if (b.isArray_ || b.count_ <= kIndexFrom) return;
+  ObjHeader* h = Header(b);
+  if (!h->index || b.count_ * 2u + 2 > h->indexMask + 1) {
+    RebuildIndex(b);
+    return;
+  }
+  const PackedText& n = Names(b)[pos];
+  uint32_t slot = HashName(n.Data(), n.Length()) & h->indexMask;
+  while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
+  h->index[slot] = pos + 1;
+}
+
+void Store::RemoveAt(JsonBag& b, uint32_t pos) {
+  Cell* cells = Cells(b);
+  uint8_t* tags = Tags(b);
+  uint32_t tail = b.count_ - pos - 1;
+  Cell removed;
+  std::memcpy(&removed, &cells[pos], sizeof(Cell));
+  uint8_t removedTag = tags[pos];
+  std::memmove(&cells[pos], &cells[pos + 1], size_t{tail} * sizeof(Cell));
+  std::memmove(&tags[pos], &tags[pos + 1], tail);
+  if (!b.isArray_) {
+    PackedText* names = Names(b);
+    DestroyText(names[pos]);
+    std::memmove(&names[pos], &names[pos + 1], size_t{tail} * sizeof(PackedText));
+  }
+  --b.count_;
+  RebuildIndex(b);
+  // Released last: the value may be the only holder of something that refers back here.
+  DestroyCell(removed, removedTag);
+}
+
+}  // namespace jsonbag
+
+using jsonbag::Cell;
+using jsonbag::PackedText;
+using jsonbag::Store;
+
+namespace {
+
+constexpr char16_t kSource[] = u"JsonBag";
+
+[[noreturn]] void Raise(int32_t number, const char16_t* description) {
+  throw Error(number, kSource, description);
+}
+[[noreturn]] void StoreFail(int32_t number) {
+  throw Error::Standard(number, u"Collection");
+}
+
+// A non-string key as a position, the way the platform's collection reads an index.
+int64_t KeyToIndex(const Variant& key) {
+  switch (key.VarType()) {
+    case vbNull:
+      throw Error::Standard(kErrInvalidUseOfNull, u"Collection");
+    case vbEmpty:
+      return 0;
+    case vbBoolean:
+      return key.AsBoolean() ? -1 : 0;
+    case vbInteger:
+    case vbLong:
+    case vbByte:
+      return static_cast<int64_t>(key.ToDouble());
+    case vbSingle:
+    case vbDouble:
+    case vbCurrency:
+    case vbDecimal:
+    case vbDate: {
+      double d = std::nearbyint(key.ToDouble());
+      if (!(d >= -2147483648.0 && d <= 2147483647.0)) StoreFail(kErrOverflow);
+      return static_cast<int64_t>(d);
+    }
+    default:
+      StoreFail(kErrTypeMismatch);
+  }
+}
+
+}  // namespace
+
+JsonBag::JsonBag() = default;
+
+JsonBag::~JsonBag() {
+  // Nested nodes owned only by this one are taken apart here, one level at a time, so that
+  // dropping a deeply nested document does not recurse once per level.
+  std::vector<ObjectRef> orphans;
+  ReleaseItems(orphans);
+  while (!orphans.empty()) {
+    ObjectRef node = std::move(orphans.back());
+    orphans.pop_back();
+    if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
+  }
+}
+
+void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
+  if (!block_) {
+    count_ = 0;
+    capacity_ = 0;
+    return;
+  }
+  Cell* cells = Store::Cells(*this);
+  uint8_t* tags = Store::Tags(*this);
+  for (uint32_t i = 0; i < count_; ++i) {
+    if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1) {
+      orphans.push_back(std::move(cells[i].As<ObjectRef>()));
+    }
+    jsonbag::DestroyCell(cells[i], tags[i]);
+  }
+  if (!isArray_) {
+    PackedText* names = Store::Names(*this);
+    for (uint32_t i = 0; i < count_; ++i) jsonbag::DestroyText(names[i]);
+    delete[] Store::Header(*this)->index;
+  }
+  std::free(block_);
+  block_ = nullptr;
+  count_ = 0;
+  capacity_ = 0;
+}
+
+void JsonBag::Clear() {
+  std::vector<ObjectRef> orphans;
+  ReleaseItems(orphans);
+  isArray_ = false;
+  // orphans are released here; their own destructors take their subtrees apart iteratively.
+  while (!orphans.empty()) {
+    ObjectRef node = std::move(orphans.back());
+    orphans.pop_back();
+    if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
+  }
+}
+
+void JsonBag::SetIsArray(bool value) {
+  if (count_ > 0)
+    Raise(kErrInvalidCall, u"Cannot change IsArray setting after items have been added");
+  Clear();
+  isArray_ = value;
+}
+
+Variant JsonBag::Item(const Variant& key) const {
+  if (key.IsNull()) Raise(kErrInvalidUseOfNull, u"Key must be String or an index)");
+  int64_t pos;
+  if (key.IsString()) {
+    if (isArray_) Raise(kErrInvalidCall, u"Array values can only be acessed by index");
+    pos = Store::Find(*this, key.AsString());
+    if (pos < 0) StoreFail(kErrInvalidCall);
+  } else {
+    pos = KeyToIndex(key) - 1;
+    if (pos < 0 || pos >= count_) StoreFail(kErrSubscript);
+  }
+  return jsonbag::CellToVariant(Store::Cells(*this)[pos], Store::Tags(*this)[pos]);
+}
+
+void JsonBag::SetItem(const Variant& key, const Variant& value) {
+  if (isArray_) {
+    if (key.IsString()) {
+      Raise(kErrInvalidCall, u"Array values can only be changed by index or added via Null");
+    }
+    int64_t index = key.IsNull() ? int64_t{count_} + 1 : KeyToIndex(key);
+    if (index < 1) StoreFail(kErrSubscript);
+    Cell cell;
+    uint8_t tag;
+    jsonbag::CellFromVariant(cell, tag, value);
+    if (index > count_) {
+      try {
+        Store::Append(*this, cell, tag, nullptr);
+      } catch (...) {
+        jsonbag::DestroyCell(cell, tag);
+        throw;
+      }
+      return;
+    }
+    // Replace in place: the element keeps its position.
+    Cell& slot = Store::Cells(*this)[index - 1];
+    uint8_t& slotTag = Store::Tags(*this)[index - 1];
+    Cell old;
+    std::memcpy(&old, &slot, sizeof(Cell));
+    uint8_t oldTag = slotTag;
+    std::memcpy(&slot, &cell, sizeof(Cell));
+    slotTag = tag;
+    jsonbag::DestroyCell(old, oldTag);
+    return;
+  }
+  if (!key.IsString()) {
+    Raise(kErrInvalidCall, u"Object values can only be changed or added by key not by index");
+  }
+  const std::u16string& name = key.AsString();
+  Cell cell;
+  uint8_t tag;
+  jsonbag::CellFromVariant(cell, tag, value);
+  PackedText text;
+  try {
+    jsonbag::InitText(text, name.data(), name.size());
+  } catch (...) {
+    jsonbag::DestroyCell(cell, tag);
+    throw;
+  }
+  // An existing member is replaced by a new one at the end of the member order.
+  int64_t pos = Store::Find(*this, name);
+  if (pos >= 0) Store::RemoveAt(*this, static_cast<uint32_t>(pos));
+  try {
+    Store::Append(*this, cell, tag, &text);
+  } catch (...) {
+    jsonbag::DestroyCell(cell, tag);
+    jsonbag::DestroyText(text);
+    throw;
+  }
+}
+
+std::u16string JsonBag::Name(int32_t index) const {
+  if (isArray_) Raise(kErrInvalidCall, u"Array items do not have names");
+  if (index < 1 || static_cast<uint32_t>(index) > count_) StoreFail(kErrSubscript);
+  return std::u16string(Store::Names(*this)[index - 1].View());
+}
+
+std::shared_ptr<JsonBag> JsonBag::AddNewArray(const Variant& key) {
+  auto child = Create();
+  child->isArray_ = true;
+  SetItem(key, Variant(child));
+  return child;
+}
+
+std::shared_ptr<JsonBag> JsonBag::AddNewObject(const Variant& key) {
+  auto child = Create();
+  SetItem(key, Variant(child));
+  return child;
+}
+
+bool JsonBag::Exists(const Variant& key) const {
+  if (isArray_) return false;
+  if (key.IsString()) return Store::Find(*this, key.AsString()) >= 0;
+  try {
+    int64_t index = KeyToIndex(key);
+    return index >= 1 && index <= count_;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+std::vector<std::u16string> JsonBag::NewEnum() const {
+  if (isArray_) Raise(kErrInvalidCall, u"Arrays must be iterated using index values");
+  std::vector<std::u16string> names;
+  names.reserve(count_);
+  for (uint32_t i = 0; i < count_; ++i) names.emplace_back(Store::Names(*this)[i].View());
+  return names;
+}
+
+void JsonBag::Remove(const Variant& key) {
+  if (key.IsString()) {
+    if (isArray_) Raise(kErrInvalidCall, u"Must remove by index for arrays");
+    int64_t pos = Store::Find(*this, key.AsString());
+    if (pos >= 0) Store::RemoveAt(*this, static_cast<uint32_t>(pos));
+    return;
+  }
+  int64_t index = KeyToIndex(key);
+  if (index > count_) return;
+  if (index < 1) StoreFail(kErrSubscript);
+  Store::RemoveAt(*this, static_cast<uint32_t>(index - 1));
+}
+
+}  // namespace kestrola

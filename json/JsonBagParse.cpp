@@ -1,0 +1,535 @@
+// JSON text to JsonBag nodes.
+//
+// The scanner is lenient about separators (commas optional and repeatable, trailing text after
+// the outermost container ignored) and strict about string characters and number shapes.
+// Every error carries the 1-based UTF-16 position where it was found.
+//
+// Nesting is handled with an explicit stack of open containers instead of recursion, and
+// values are collected on one scratch stack; a container's block is allocated once, exactly
+// sized, when its closing bracket is read.
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "json/JsonBag.h"
+#include "json/JsonBagStore.h"
+#include "runtime/Error.h"
+
+namespace kestrola {
+namespace jsonbag {
+
+namespace {
+
+constexpr uint8_t kPending = 0xFE;  // a value still being read
+constexpr uint8_t kDropped = 0xFF;  // a member replaced by a later one of the same name
+
+std::u16string PositionText(size_t n) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, n);
+  return std::u16string(buf, r.ptr);
+}
+
+[[noreturn]] void Fail(int32_t number, const char16_t* text, size_t position) {
+  throw Error(number, u"JsonBag", text + PositionText(position));
+}
+[[noreturn]] void RaiseExpected(const char16_t* what, size_t position) {
+  throw Error(kErrTypeMismatch, u"JsonBag",
+              std::u16string(u"Expected ") + what + u" at character " + PositionText(position));
+}
+[[noreturn]] void RaiseBadEscape(size_t position) {
+  Fail(kErrTypeMismatch, u"Bad string character escape at character ", position);
+}
+
+inline bool IsWs(char16_t c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+inline int HexDigit(char16_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+struct Entry {
+  PackedText name;
+  Cell cell;
+  uint8_t tag;
+};
+
+}  // namespace
+
+class Parser {
+ public:
+  Parser(JsonBag& root, const char16_t* text, size_t length)
+      : root_(root), s_(text), len_(length), decimal_(root.decimalMode_) {}
+
+  ~Parser() {
+    for (Entry& e : scratch_) DestroyEntry(e);
+    for (SharedChars* c : interned_) {
+      if (c) Release(c);
+    }
+  }
+
+  void Run() {
+    SkipWs();
+    int c = At(pos_);
+    if (c != '{' && c != '[') RaiseExpected(u"either { or [", pos_ + 1);
+    ++pos_;
+    root_.isArray_ = c == '[';
+    frames_.push_back(Frame{&root_, nullptr, 0, c == '[', false});
+    try {
+      Loop();
+    } catch (...) {
+      Salvage();
+      throw;
+    }
+  }
+
+ private:
+  struct Frame {
+    JsonBag* node;
+    std::shared_ptr<JsonBag> holder;  // keeps a child alive until it is stored in its parent
+    size_t start;                     // its first entry on the scratch stack
+    bool isArray;
+    bool seen;  // an object has read its first member
+  };
+
+  int At(size_t i) const { return i < len_ ? s_[i] : -1; }
+
+  void SkipWs() {
+    while (pos_ < len_ && IsWs(s_[pos_])) ++pos_;
+  }
+
+  void Loop() {
+    while (!frames_.empty()) {
+      Frame& f = frames_.back();
+      SkipWs();
+      int c = At(pos_);
+      if (f.isArray) {
+        if (c == ',') {
+          ++pos_;
+        } else if (c == ']') {
+          ++pos_;
+          Close();
+        } else {
+          scratch_.push_back(Entry{{}, {}, kPending});
+          ParseValue();
+        }
+        continue;
+      }
+      size_t at = pos_++;
+      if (c == '"') {
+        Entry e{{}, {}, kPending};
+        ParseString(e.name, true);
+        scratch_.push_back(e);
+        f.seen = true;
+        SkipWs();
+        if (At(pos_) != ':') RaiseExpected(u":", pos_ + 1);
+        ++pos_;
+        ParseValue();
+      } else if (c == ',') {
+        if (!f.seen) Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", at + 1);
+      } else if (c == '}') {
+        Close();
+      } else {
+        RaiseExpected(u", or }", at + 1);
+      }
+    }
+  }
+
+  // Reads one value into the last scratch entry. A container only opens here; its entry stays
+  // pending until the container closes.
+  void ParseValue() {
+    SkipWs();
+    int c = At(pos_);
+    Entry& e = scratch_.back();
+    if (c == '"') {
+      ++pos_;
+      ParseString(e.cell.As<PackedText>(), false);
+      e.tag = kString;
+    } else if (c == '{' || c == '[') {
+      if (frames_.size() >= JsonBag::kMaxDepth) {
+        Fail(kErrOutOfStack, u"Out of stack space at character ", pos_ + 1);
+      }
+      ++pos_;
+      auto child = std::make_shared<JsonBag>();
+      child->decimalMode_ = decimal_;
+      child->isArray_ = c == '[';
+      JsonBag* node = child.get();
+      frames_.push_back(Frame{node, std::move(child), scratch_.size(), c == '[', false});
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      ParseNumber(e);
+    } else if (Matches(u"null", 4)) {
+      e.tag = kNull;
+      pos_ += 4;
+    } else if (Matches(u"true", 4)) {
+      new (e.cell.raw) bool(true);
+      e.tag = kBool;
+      pos_ += 4;
+    } else if (Matches(u"false", 5)) {
+      new (e.cell.raw) bool(false);
+      e.tag = kBool;
+      pos_ += 5;
+    } else {
+      Fail(kErrTypeMismatch, u"Bad value at character ", pos_ + 1);
+    }
+  }
+
+  bool Matches(const char16_t* word, size_t n) const {
+    return len_ - pos_ >= n && std::memcmp(s_ + pos_, word, n * sizeof(char16_t)) == 0;
+  }
+
+  // The string whose opening quote was just read. Member names longer than the inline size
+  // share one block per distinct name.
+  void ParseString(PackedText& out, bool isName) {
+    const size_t begin = pos_;
+    size_t p = begin;
+    while (p < len_) {
+      char16_t c = s_[p];
+      if (c == '"' || c == '\\' || c < 0x20) break;
+      ++p;
+    }
+    const char16_t* chars = s_ + begin;
+    size_t n = p - begin;
+    if (p < len_ && s_[p] == '\\') {
+      buffer_.assign(chars, n);
+      p = Unescape(p);
+      chars = buffer_.data();
+      n = buffer_.size();
+    } else if (p < len_ && s_[p] < 0x20) {
+      Fail(kErrTypeMismatch, u"Invalid string character at ", p + 1);
+    } else {
+      ++p;  // past the closing quote, or past the end when there is none
+    }
+    pos_ = p;
+    // Something must follow the closing quote; a string that is not closed, or is closed by
+    // the text's last character, cannot be part of a complete document.
+    if (pos_ >= len_) RaiseExpected(u"\"", len_ + 1);
+    if (isName && n > PackedText::kInline) {
+      InitShared(out, Intern(chars, n));
+    } else {
+      InitText(out, chars, n);
+    }
+  }
+
+  // Decodes from the backslash at p into buffer_, up to and including the closing quote.
+  // Returns the position after the closing quote (or past the end when there is none).
+  size_t Unescape(size_t p) {
+    while (p < len_) {
+      char16_t c = s_[p];
+      if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", p + 1);
+      if (c == '"') return p + 1;
+      if (c != '\\') {
+        buffer_.push_back(c);
+        ++p;
+        continue;
+      }
+      ++p;
+      if (p >= len_) RaiseBadEscape(p + 1);
+      char16_t e = s_[p];
+      if (e >= 'A' && e <= 'Z') e = static_cast<char16_t>(e + 32);
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          buffer_.push_back(e);
+          break;
+        case 'b':
+          buffer_.push_back(8);
+          break;
+        case 'f':
+          buffer_.push_back(12);
+          break;
+        case 'n':
+          buffer_.push_back(10);
+          break;
+        case 'r':
+          buffer_.push_back(13);
+          break;
+        case 't':
+          buffer_.push_back(9);
+          break;
+        case 'u': {
+          ++p;
+          if (len_ < p + 4) RaiseBadEscape(p + 1);
+          unsigned value = 0;
+          for (int k = 0; k < 4; ++k) {
+            int d = HexDigit(s_[p + k]);
+            if (d < 0) RaiseBadEscape(p + 1);
+            value = value * 16 + static_cast<unsigned>(d);
+          }
+          buffer_.push_back(static_cast<char16_t>(value));
+          p += 3;
+          break;
+        }
+        default:
+          RaiseBadEscape(p + 1);
+      }
+      ++p;
+    }
+    return p + 1;
+  }
+
+  SharedChars* Intern(const char16_t* s, size_t n) {
+    if (internCount_ * 2 + 2 > interned_.size()) GrowIntern();
+    size_t mask = interned_.size() - 1;
+    size_t slot = HashName(s, n) & mask;
+    while (SharedChars* c = interned_[slot]) {
+      if (c->length == n && std::memcmp(c->Data(), s, n * sizeof(char16_t)) == 0) return c;
+      slot = (slot + 1) & mask;
+    }
+    SharedChars* c = NewChars(s, n);
+    interned_[slot] = c;
+    ++internCount_;
+    return c;
+  }
+
+  void GrowIntern() {
+    std::vector<SharedChars*> old(std::max<size_t>(64, interned_.size() * 2), nullptr);
+    old.swap(interned_);
+    size_t mask = interned_.size() - 1;
+    for (SharedChars* c : old) {
+      if (!c) continue;
+      size_t slot = HashName(c->Data(), c->length) & mask;
+      while (interned_[slot]) slot = (slot + 1) & mask;
+      interned_[slot] = c;
+    }
+  }
+
+  void ParseNumber(Entry& e) {
+    const size_t start = pos_;
+    num_.clear();
+    num_.push_back(static_cast<char>(s_[pos_]));
+    size_t p = pos_ + 1;
+    bool seenPoint = false, exponent = false, plain = true;
+    for (; p < len_; ++p) {
+      char16_t c = s_[p];
+      if (c >= '0' && c <= '9') {
+        num_.push_back(static_cast<char>(c));
+      } else if (c == '.') {
+        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", p + 1);
+        if (num_.back() == '-') Fail(kErrTypeMismatch, u"Digit expected at character ", p + 1);
+        seenPoint = true;
+        plain = false;
+        num_.push_back('.');
+      } else if (c == 'e' || c == 'E') {
+        ++p;
+        exponent = true;
+        break;
+      } else {
+        break;
+      }
+    }
+    if (exponent) {
+      plain = false;
+      num_.push_back('e');
+      bool seenSign = false;
+      for (; p < len_; ++p) {
+        char16_t c = s_[p];
+        if (c == '+' || c == '-') {
+          if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", p + 1);
+          seenSign = true;
+          num_.push_back(static_cast<char>(c));
+        } else if (c >= '0' && c <= '9') {
+          num_.push_back(static_cast<char>(c));
+        } else {
+          break;
+        }
+      }
+    }
+    pos_ = p;
+    if (pos_ >= len_) {
+      throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
+    }
+    if (decimal_) {
+      Decimal d;
+      if (!Decimal::TryParse(num_, d)) {
+        Fail(kErrOverflow, u"Number overflow or parse error at character ", start + 1);
+      }
+      new (e.cell.raw) Decimal(d);
+      e.tag = kDecimal;
+      return;
+    }
+    double value;
+    const size_t digits = num_.size() - (num_[0] == '-');
+    if (plain && digits >= 1 && digits <= 15) {
+      // Whole numbers of up to 15 digits are exact as doubles.
+      int64_t v = 0;
+      for (size_t i = num_[0] == '-'; i < num_.size(); ++i) v = v * 10 + (num_[i] - '0');
+      value = num_[0] == '-' ? -static_cast<double>(v) : static_cast<double>(v);
+    } else if (!ToDouble(value)) {
+      Fail(kErrOverflow, u"Number overflow or parse error at character ", start + 1);
+    }
+    new (e.cell.raw) double(value);
+    e.tag = kDouble;
+  }
+
+  // Converts num_ (digits, optional point, optional exponent) to the nearest double. Values too
+  // small for a double become zero; values too large fail.
+  bool ToDouble(double& out) const {
+    const char* first = num_.data();
+    const char* last = first + num_.size();
+    if (*first == '-' && (last - first < 2 || first[1] < '0' || first[1] > '9')) return false;
+    auto r = std::from_chars(first, last, out);
+    if (r.ptr != last) return false;
+    if (r.ec == std::errc()) return true;
+    if (r.ec != std::errc::result_out_of_range) return false;
+    // Tell underflow from overflow by the decimal magnitude of the text.
+    const char* p = first + (*first == '-');
+    long magnitude = 0;
+    bool nonZero = false;
+    while (p < last && *p >= '0' && *p <= '9') {
+      if (*p != '0' || nonZero) nonZero = true, ++magnitude;
+      ++p;
+    }
+    if (p < last && *p == '.') {
+      ++p;
+      while (!nonZero && p < last && *p == '0') --magnitude, ++p;
+      while (p < last && *p >= '0' && *p <= '9') ++p;
+    }
+    long exp = 0;
+    if (p < last && *p == 'e') {
+      ++p;
+      bool neg = p < last && *p == '-';
+      if (p < last && (*p == '-' || *p == '+')) ++p;
+      for (; p < last; ++p) exp = std::min(exp * 10 + (*p - '0'), 100000L);
+      if (neg) exp = -exp;
+    }
+    if (magnitude + exp > 0) return false;
+    out = *first == '-' ? -0.0 : 0.0;
+    return true;
+  }
+
+  // The container on top of the frame stack is complete: give it its items and store it in
+  // its parent's pending entry.
+  void Close() {
+    Frame f = std::move(frames_.back());
+    frames_.pop_back();
+    Finish(*f.node, f.start, scratch_.size());
+    scratch_.resize(f.start);
+    if (f.holder) {
+      Entry& e = scratch_.back();
+      new (e.cell.raw) ObjectRef(std::move(f.holder));
+      e.tag = kBag;
+    }
+  }
+
+  // Moves entries [first, last) of the scratch stack into node, which is empty. In an object a
+  // member whose name comes again later is dropped: the last one wins and keeps its place.
+  void Finish(JsonBag& node, size_t first, size_t last) {
+    size_t n = last - first;
+    size_t kept = n;
+    if (!node.isArray_ && n > 1) kept = n - DropRepeatedNames(first, last);
+    Store::Allocate(node, static_cast<uint32_t>(kept));
+    if (kept == 0) {
+      for (size_t i = first; i < last; ++i) DestroyEntry(scratch_[i]);
+      return;
+    }
+    Cell* cells = Store::Cells(node);
+    uint8_t* tags = Store::Tags(node);
+    PackedText* names = node.isArray_ ? nullptr : Store::Names(node);
+    uint32_t k = 0;
+    for (size_t i = first; i < last; ++i) {
+      Entry& e = scratch_[i];
+      if (e.tag == kDropped) continue;
+      std::memcpy(&cells[k], &e.cell, sizeof(Cell));
+      tags[k] = e.tag;
+      if (names) std::memcpy(&names[k], &e.name, sizeof(PackedText));
+      ++k;
+    }
+    node.count_ = k;
+    if (names) Store::RebuildIndex(node);
+  }
+
+  size_t DropRepeatedNames(size_t first, size_t last) {
+    size_t n = last - first, dropped = 0;
+    if (n <= 8) {
+      for (size_t i = first; i < last; ++i) {
+        for (size_t j = i + 1; j < last; ++j) {
+          if (scratch_[j].tag != kDropped && scratch_[i].name.View() == scratch_[j].name.View()) {
+            DestroyEntry(scratch_[i]);
+            scratch_[i].tag = kDropped;
+            ++dropped;
+            break;
+          }
+        }
+      }
+      return dropped;
+    }
+    size_t size = 16;
+    while (size < n * 2) size *= 2;
+    seen_.assign(size, 0);
+    for (size_t i = last; i-- > first;) {
+      const PackedText& name = scratch_[i].name;
+      size_t slot = HashName(name.Data(), name.Length()) & (size - 1);
+      bool repeated = false;
+      while (uint32_t s = seen_[slot]) {
+        if (scratch_[first + s - 1].name.View() == name.View()) {
+          repeated = true;
+          break;
+        }
+        slot = (slot + 1) & (size - 1);
+      }
+      if (repeated) {
+        DestroyEntry(scratch_[i]);
+        scratch_[i].tag = kDropped;
+        ++dropped;
+      } else {
+        seen_[slot] = static_cast<uint32_t>(i - first + 1);
+      }
+    }
+    return dropped;
+  }
+
+  void DestroyEntry(Entry& e) {
+    if (e.tag == kDropped) return;
+    if (e.tag != kPending) DestroyCell(e.cell, e.tag);
+    DestroyText(e.name);
+    e.tag = kDropped;
+  }
+
+  // After an error the root keeps the items it had completed; open children are discarded.
+  void Salvage() {
+    size_t end = frames_.size() > 1 ? frames_[1].start : scratch_.size();
+    frames_.clear();
+    for (size_t i = end; i < scratch_.size(); ++i) DestroyEntry(scratch_[i]);
+    for (size_t i = 0; i < end; ++i) {
+      if (scratch_[i].tag == kPending) DestroyEntry(scratch_[i]);
+    }
+    scratch_.resize(end);
+    try {
+      Finish(root_, 0, end);
+      scratch_.clear();
+    } catch (...) {
+      // Out of memory while salvaging: the destructor releases the entries.
+    }
+  }
+
+  JsonBag& root_;
+  const char16_t* s_;
+  size_t len_;
+  size_t pos_ = 0;
+  bool decimal_;
+  std::vector<Frame> frames_;
+  std::vector<Entry> scratch_;
+  std::u16string buffer_;
+  std::string num_;
+  std::vector<SharedChars*> interned_;
+  size_t internCount_ = 0;
+  std::vector<uint32_t> seen_;
+};
+
+}  // namespace jsonbag
+
+void JsonBag::SetJSON(std::u16string_view text) {
+  Clear();
+  jsonbag::Parser parser(*this, text.data(), text.size());
+  parser.Run();
+}
+
+}  // namespace kestrola

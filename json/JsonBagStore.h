@@ -1,0 +1,173 @@
+#pragma once
+
+// Internal storage of JsonBag: packed text, value cells and the per-node item block.
+// Not part of the public interface; included only by the json library's own sources.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "json/JsonBag.h"
+#include "runtime/Variant.h"
+
+namespace kestrola::jsonbag {
+
+// Immutable characters shared by reference count (member names repeat across a document, so
+// the parser hands every occurrence of a long name the same block).
+struct SharedChars {
+  std::atomic<uint32_t> refs;
+  uint32_t length;
+  char16_t* Data() { return reinterpret_cast<char16_t*>(this + 1); }
+  const char16_t* Data() const { return reinterpret_cast<const char16_t*>(this + 1); }
+};
+
+SharedChars* NewChars(const char16_t* s, size_t n);
+inline void Retain(SharedChars* c) {
+  c->refs.fetch_add(1, std::memory_order_relaxed);
+}
+inline void Release(SharedChars* c) {
+  if (c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) ::operator delete(c);
+}
+
+// A 16-byte text: up to seven code units inline, longer texts in a SharedChars block.
+// Moved by plain byte copy.
+struct PackedText {
+  static constexpr uint16_t kHeap = 0xFFFF;
+  static constexpr size_t kInline = 7;
+  alignas(8) unsigned char bytes[14];
+  uint16_t tag;  // inline length, or kHeap
+
+  SharedChars* Heap() const {
+    SharedChars* c;
+    std::memcpy(&c, bytes, sizeof c);
+    return c;
+  }
+  size_t Length() const { return tag == kHeap ? Heap()->length : tag; }
+  const char16_t* Data() const {
+    return tag == kHeap ? Heap()->Data() : reinterpret_cast<const char16_t*>(bytes);
+  }
+  std::u16string_view View() const { return {Data(), Length()}; }
+};
+static_assert(sizeof(PackedText) == 16);
+
+// Makes t an own copy of s[0..n).
+inline void InitText(PackedText& t, const char16_t* s, size_t n) {
+  if (n <= PackedText::kInline) {
+    std::memcpy(t.bytes, s, n * sizeof(char16_t));
+    t.tag = static_cast<uint16_t>(n);
+  } else {
+    SharedChars* c = NewChars(s, n);
+    std::memcpy(t.bytes, &c, sizeof c);
+    t.tag = PackedText::kHeap;
+  }
+}
+// Makes t share the block c (one more reference).
+inline void InitShared(PackedText& t, SharedChars* c) {
+  Retain(c);
+  std::memcpy(t.bytes, &c, sizeof c);
+  t.tag = PackedText::kHeap;
+}
+inline void CopyText(PackedText& dst, const PackedText& src) {
+  dst = src;
+  if (src.tag == PackedText::kHeap) Retain(src.Heap());
+}
+inline void DestroyText(PackedText& t) {
+  if (t.tag == PackedText::kHeap) Release(t.Heap());
+  t.tag = 0;
+}
+
+// Internal kind tags of a stored value.
+enum Tag : uint8_t {
+  kEmpty,
+  kNull,
+  kInt16,
+  kInt32,
+  kSingle,
+  kDouble,
+  kCurrency,
+  kDate,
+  kString,
+  kBag,     // ObjectRef known to be a JsonBag
+  kObject,  // any other ObjectRef (possibly empty)
+  kError,
+  kBool,
+  kDecimal,
+  kByte,
+  kArray,  // shared_ptr<VariantArray>
+};
+
+// 16 bytes of value storage; the tag says what lives in it.
+struct alignas(8) Cell {
+  unsigned char raw[16];
+  template <class T>
+  T& As() {
+    return *std::launder(reinterpret_cast<T*>(raw));
+  }
+  template <class T>
+  const T& As() const {
+    return *std::launder(reinterpret_cast<const T*>(raw));
+  }
+};
+static_assert(sizeof(ObjectRef) <= 16 && sizeof(Decimal) <= 16 &&
+              sizeof(std::shared_ptr<VariantArray>) <= 16);
+
+void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value);
+Variant CellToVariant(const Cell& cell, uint8_t tag);
+void DestroyCell(Cell& cell, uint8_t tag);
+
+// Hash of a member name for the object index.
+inline uint32_t HashName(const char16_t* s, size_t n) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < n; ++i) h = (h ^ s[i]) * 16777619u;
+  return h;
+}
+
+// The item block of a node. Arrays: [Cell x cap][tag x cap]. Objects: [ObjHeader]
+// [Cell x cap][PackedText name x cap][tag x cap]. Objects past kIndexFrom members keep an
+// open-addressing index (position + 1 per slot, 0 for free) beside the block.
+struct ObjHeader {
+  uint32_t* index;
+  uint32_t indexMask;
+  uint32_t unused;
+};
+static_assert(sizeof(ObjHeader) == 16);
+
+class Store {
+ public:
+  static constexpr uint32_t kIndexFrom = 8;
+  static constexpr uint32_t kMaxCapacity = (1u << 29) - 1;
+
+  static size_t BlockBytes(uint32_t cap, bool isArray) {
+    return isArray ? size_t{cap} * 17 : 16 + size_t{cap} * 33;
+  }
+  static Cell* Cells(const JsonBag& b) {
+    return reinterpret_cast<Cell*>(static_cast<char*>(b.block_) + (b.isArray_ ? 0 : 16));
+  }
+  static PackedText* Names(const JsonBag& b) {
+    return reinterpret_cast<PackedText*>(static_cast<char*>(b.block_) + 16 +
+                                         size_t{b.capacity_} * 16);
+  }
+  static uint8_t* Tags(const JsonBag& b) {
+    return static_cast<uint8_t*>(b.block_) +
+           (b.isArray_ ? size_t{b.capacity_} * 16 : 16 + size_t{b.capacity_} * 32);
+  }
+  static ObjHeader* Header(const JsonBag& b) { return static_cast<ObjHeader*>(b.block_); }
+
+  // Position (0-based) of the member with exactly this name, or -1.
+  static int64_t Find(const JsonBag& b, std::u16string_view name);
+  // Makes room for at least n items.
+  static void Reserve(JsonBag& b, uint32_t n);
+  // Appends a value (taking over the cell) and, on objects, its name (taking over the text).
+  static void Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name);
+  static void RemoveAt(JsonBag& b, uint32_t pos);
+  static void RebuildIndex(JsonBag& b);
+  // Gives the node a block of exactly n items (the node must be empty); the caller fills it
+  // and sets count_.
+  static void Allocate(JsonBag& b, uint32_t n);
+};
+
+}  // namespace kestrola::jsonbag

@@ -1,0 +1,342 @@
+// JsonBag nodes to JSON text: compact, or with Whitespace broken into CR LF lines and indented
+// by four spaces per level. The output buffer grows geometrically and a container's trailing
+// separator is fixed in place when it closes. Nesting is walked with an explicit stack.
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "json/JsonBag.h"
+#include "json/JsonBagStore.h"
+#include "runtime/Error.h"
+
+namespace kestrola {
+namespace jsonbag {
+
+namespace {
+
+// Deepest nesting written; beyond it (in practice a node that contains itself) the read fails.
+constexpr size_t kMaxWriteDepth = 100000;
+// With Whitespace the indent of a level is computed as a 16-bit number of spaces.
+constexpr size_t kMaxIndentLevel = 8191;
+
+// Short escape letter for ASCII characters, 'u' for \uXXXX, 0 for literal.
+constexpr auto kAsciiEscape = [] {
+  struct Table {
+    char v[128];
+  } t{};
+  for (int c = 0; c < 0x20; ++c) t.v[c] = 'u';
+  t.v[8] = 'b';
+  t.v[9] = 't';
+  t.v[10] = 'n';
+  t.v[12] = 'f';
+  t.v[13] = 'r';
+  t.v['"'] = '"';
+  t.v['\\'] = '\\';
+  t.v[0x7F] = 'u';
+  return t;
+}();
+
+// Characters from U+0080 up that are written as \uXXXX: C1 controls, invisible joiners and
+// direction marks, variation selectors, byte-order mark, replacement character, surrogates.
+inline bool NeedsUnicodeEscape(char16_t c) {
+  if (c <= 0x9F) return true;
+  if (c < 0x034F) return false;
+  return c == 0x034F || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         c == 0x2060 || (c >= 0xD800 && c <= 0xDFFF) || (c >= 0xFE01 && c <= 0xFE0F) ||
+         c == 0xFEFF || c == 0xFFFD;
+}
+
+std::u16string Widen(std::string_view s) {
+  return std::u16string(s.begin(), s.end());
+}
+
+// Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and
+// above 10^expFrom and below 10^-7, plain decimal otherwise.
+size_t FormatFloating(char* out, double value, bool single) {
+  char sci[48];
+  auto r = single ? std::to_chars(sci, sci + sizeof sci, static_cast<float>(value),
+                                  std::chars_format::scientific)
+                  : std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  const char* p = sci;
+  char* o = out;
+  if (*p == '-') *o++ = *p++;
+  char digits[24];
+  int n = 0;
+  while (*p != 'e') {
+    if (*p != '.') digits[n++] = *p;
+    ++p;
+  }
+  ++p;
+  int exp = 0;
+  std::from_chars(p + (*p == '+'), sci + (r.ptr - sci), exp);
+  const int expFrom = single ? 7 : 15;
+  if (value == 0) {
+    *o++ = '0';
+  } else if (exp >= expFrom || exp < -7) {
+    *o++ = digits[0];
+    if (n > 1) {
+      *o++ = '.';
+      for (int i = 1; i < n; ++i) *o++ = digits[i];
+    }
+    *o++ = 'e';
+    *o++ = exp < 0 ? '-' : '+';
+    int a = exp < 0 ? -exp : exp;
+    if (a < 10) *o++ = '0';
+    o = std::to_chars(o, o + 8, a).ptr;
+  } else if (exp >= 0) {
+    for (int i = 0; i <= exp; ++i) *o++ = i < n ? digits[i] : '0';
+    if (n > exp + 1) {
+      *o++ = '.';
+      for (int i = exp + 1; i < n; ++i) *o++ = digits[i];
+    }
+  } else {
+    *o++ = '0';
+    *o++ = '.';
+    for (int i = -1; i > exp; --i) *o++ = '0';
+    for (int i = 0; i < n; ++i) *o++ = digits[i];
+  }
+  return static_cast<size_t>(o - out);
+}
+
+}  // namespace
+
+class Writer {
+ public:
+  explicit Writer(bool whitespace) : ws_(whitespace) {}
+
+  std::u16string Run(const JsonBag& top) {
+    out_.resize(1024);
+    OpenNode(top, 0);
+    while (!stack_.empty()) {
+      Frame& f = stack_.back();
+      const JsonBag& node = *f.node;
+      const size_t level = stack_.size();  // level of the items of the node on top
+      if (f.next < f.count) {
+        uint32_t i = f.next++;
+        const PackedText* name = node.isArray_ ? nullptr : &Store::Names(node)[i];
+        if (WriteItem(name, Store::Cells(node)[i], Store::Tags(node)[i], level)) continue;
+        AfterItem();
+      } else {
+        CloseNode(node.isArray_ ? u']' : u'}', level - 1);
+        stack_.pop_back();
+        if (!stack_.empty()) AfterItem();
+      }
+    }
+    out_.resize(n_);
+    return std::move(out_);
+  }
+
+ private:
+  struct Frame {
+    const JsonBag* node;
+    uint32_t next;
+    uint32_t count;
+  };
+
+  char16_t* Room(size_t k) {
+    if (n_ + k > out_.size()) out_.resize(std::max(out_.size() * 2, n_ + k + 512));
+    return out_.data() + n_;
+  }
+  void Put(char16_t c) { *Room(1) = c, ++n_; }
+  void PutAscii(const char* s, size_t k) {
+    char16_t* d = Room(k);
+    for (size_t i = 0; i < k; ++i) d[i] = static_cast<unsigned char>(s[i]);
+    n_ += k;
+  }
+  void Indent(size_t level) {
+    size_t k = level * 4;
+    char16_t* d = Room(k);
+    for (size_t i = 0; i < k; ++i) d[i] = u' ';
+    n_ += k;
+  }
+  void AfterItem() {
+    if (ws_) {
+      char16_t* d = Room(3);
+      d[0] = u',', d[1] = u'\r', d[2] = u'\n';
+      n_ += 3;
+    } else {
+      Put(u',');
+    }
+  }
+
+  // Writes one item. Returns true when it opened a non-empty container whose items follow.
+  bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag, size_t level) {
+    if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
+    if (ws_) Indent(level);
+    if (name) {
+      Escape(name->Data(), name->Length());
+      Put(u':');
+    }
+    char num[64];
+    switch (tag) {
+      case kEmpty:
+      case kNull:
+        PutAscii("null", 4);
+        return false;
+      case kBool:
+        if (cell.As<bool>()) {
+          PutAscii("true", 4);
+        } else {
+          PutAscii("false", 5);
+        }
+        return false;
+      case kInt16:
+        PutNumber(num, std::to_chars(num, num + 64, cell.As<int16_t>()).ptr);
+        return false;
+      case kInt32:
+        PutNumber(num, std::to_chars(num, num + 64, cell.As<int32_t>()).ptr);
+        return false;
+      case kByte:
+        PutNumber(num, std::to_chars(num, num + 64, cell.As<uint8_t>()).ptr);
+        return false;
+      case kDouble:
+      case kSingle: {
+        double v = tag == kDouble ? cell.As<double>() : cell.As<float>();
+        if (!std::isfinite(v)) {
+          const char* text = std::isnan(v) ? "NaN" : v > 0 ? "Infinity" : "-Infinity";
+          throw Error(kErrInternal, u"JsonBag",
+                      NameText(name) + u", value " + Widen(text) + u" failed to serialize");
+        }
+        PutNumber(num, num + FormatFloating(num, v, tag == kSingle));
+        return false;
+      }
+      case kCurrency: {
+        int64_t scaled = cell.As<Currency>().scaled;
+        uint64_t mag = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : scaled;
+        char* o = num;
+        if (scaled < 0) *o++ = '-';
+        o = std::to_chars(o, num + 64, mag / 10000).ptr;
+        unsigned frac = static_cast<unsigned>(mag % 10000);
+        if (frac) {
+          *o++ = '.';
+          for (unsigned div = 1000; frac; div /= 10) {
+            *o++ = static_cast<char>('0' + frac / div);
+            frac %= div;
+          }
+        }
+        PutNumber(num, o);
+        return false;
+      }
+      case kDecimal: {
+        std::string text = cell.As<Decimal>().ToUtf8();
+        PutAscii(text.data(), text.size());
+        return false;
+      }
+      case kString: {
+        const auto& t = cell.As<PackedText>();
+        Escape(t.Data(), t.Length());
+        return false;
+      }
+      case kBag:
+      case kObject: {
+        const ObjectRef& ref = cell.As<ObjectRef>();
+        if (!ref) {
+          throw Error(91, u"JsonBag", u"Object variable or With block variable not set");
+        }
+        const JsonBag* child = tag == kBag ? static_cast<const JsonBag*>(ref.get())
+                                           : dynamic_cast<JsonBag*>(ref.get());
+        if (!child) throw Error::Standard(kErrTypeMismatch, u"JsonBag");
+        return OpenNode(*child, level);
+      }
+      case kDate:
+        Unsupported(name, vbDate);
+      case kError:
+        Unsupported(name, vbError);
+      default: {
+        const auto& array = cell.As<std::shared_ptr<VariantArray>>();
+        Unsupported(name, vbArray + (array ? array->elementKind : vbVariant));
+      }
+    }
+  }
+
+  [[noreturn]] void Unsupported(const PackedText* name, int kind) {
+    char num[16];
+    auto r = std::to_chars(num, num + 16, kind);
+    throw Error(kErrInternal, u"JsonBag",
+                NameText(name) + u", unknown/unsupported type = " + Widen({num, r.ptr}));
+  }
+  static std::u16string NameText(const PackedText* name) {
+    return name ? std::u16string(name->View()) : std::u16string();
+  }
+
+  void PutNumber(const char* first, const char* last) { PutAscii(first, last - first); }
+
+  // Writes the opening bracket; an empty container is closed at once. Returns true when its
+  // items follow.
+  bool OpenNode(const JsonBag& node, size_t level) {
+    Put(node.isArray_ ? u'[' : u'{');
+    if (node.count_ == 0) {
+      Put(node.isArray_ ? u']' : u'}');
+      return false;
+    }
+    if (stack_.size() >= kMaxWriteDepth) {
+      throw Error(kErrOutOfStack, u"JsonBag", u"Out of stack space");
+    }
+    if (ws_) PutAscii("\r\n", 2);
+    stack_.push_back(Frame{&node, 0, node.count_});
+    (void)level;
+    return true;
+  }
+
+  void CloseNode(char16_t bracket, size_t level) {
+    if (ws_) {
+      n_ -= 3;  // over the last ",", CR, LF
+      PutAscii("\r\n", 2);
+      Indent(level);
+      Put(bracket);
+    } else {
+      out_[n_ - 1] = bracket;  // the last ","
+    }
+  }
+
+  void Escape(const char16_t* s, size_t n) {
+    char16_t* d = Room(n * 6 + 2);
+    char16_t* start = d;
+    *d++ = u'"';
+    for (size_t i = 0; i < n; ++i) {
+      char16_t c = s[i];
+      char e;
+      if (c < 0x80) {
+        e = kAsciiEscape.v[c];
+        if (!e) {
+          *d++ = c;
+          continue;
+        }
+      } else if (!NeedsUnicodeEscape(c)) {
+        *d++ = c;
+        continue;
+      } else {
+        e = 'u';
+      }
+      *d++ = u'\\';
+      *d++ = static_cast<char16_t>(e);
+      if (e == 'u') {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        d[0] = kHex[c >> 12];
+        d[1] = kHex[(c >> 8) & 15];
+        d[2] = kHex[(c >> 4) & 15];
+        d[3] = kHex[c & 15];
+        d += 4;
+      }
+    }
+    *d++ = u'"';
+    n_ += static_cast<size_t>(d - start);
+  }
+
+  bool ws_;
+  std::u16string out_;
+  size_t n_ = 0;
+  std::vector<Frame> stack_;
+};
+
+}  // namespace jsonbag
+
+std::u16string JsonBag::JSON() const {
+  return jsonbag::Writer(whitespace_).Run(*this);
+}
+
+}  // namespace kestrola
