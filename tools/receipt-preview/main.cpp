@@ -1,0 +1,104 @@
+// receipt-preview: turns a file of job lines (one receipt markup line per line) into the
+// ESC/POS bytes a receipt printer receives and a PNG picture of the receipt, without a
+// printer. With --test it does the same for the test receipt.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "printing/Printers.h"
+#include "printing/ReceiptPreview.h"
+#include "printing/RecordingDestination.h"
+#include "printing/clsPrint.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+using namespace kestrola;
+
+namespace {
+int Usage() {
+  std::fprintf(stderr,
+               "usage: receipt-preview (--test | JOBFILE) [-o OUTPUT]\n"
+               "  writes OUTPUT.bin (ESC/POS bytes) and OUTPUT.png (preview);\n"
+               "  OUTPUT defaults to the job file name without extension, or \"test-receipt\"\n");
+  return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool test = false;
+  std::string input, output;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--test")) {
+      test = true;
+    } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
+      output = argv[++i];
+    } else if (argv[i][0] == '-' || !input.empty()) {
+      return Usage();
+    } else {
+      input = argv[i];
+    }
+  }
+  if (test == !input.empty()) return Usage();
+  if (output.empty()) {
+    if (test) {
+      output = "test-receipt";
+    } else {
+      output = input;
+      auto slash = output.rfind('/');
+      auto dot = output.rfind('.');
+      if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        output.resize(dot);
+    }
+  }
+
+  auto recorder = std::make_shared<RecordingDestination>();
+  auto printer = std::make_shared<Printer>(u"Preview", recorder);
+  Printers::SetInstalledForTesting(std::vector<std::shared_ptr<Printer>>{printer});
+  clsPrint print;
+  try {
+    print.setPrinter(u"Preview");
+    if (test) {
+      print.PrintTest();
+    } else {
+      std::ifstream in(input, std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "receipt-preview: cannot read %s\n", input.c_str());
+        return 1;
+      }
+      std::string line;
+      int number = 0;
+      while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::u16string texto = Text::FromUtf8(line);
+        if (auto error = clsPrint::CheckText(texto)) {
+          std::fprintf(stderr, "receipt-preview: line %d: %s\n", number,
+                       Text::ToUtf8(error->Description()).c_str());
+          return 1;
+        }
+        print.PrintText(texto);
+      }
+      print.EndDoc();
+    }
+  } catch (const Error& e) {
+    std::fprintf(stderr, "receipt-preview: %s\n", Text::ToUtf8(e.Description()).c_str());
+    return 1;
+  }
+  std::string bytes = recorder->documents.empty() ? std::string() : recorder->documents[0].bytes;
+  std::ofstream bin(output + ".bin", std::ios::binary | std::ios::trunc);
+  bin.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bin.close();
+  if (!bin) {
+    std::fprintf(stderr, "receipt-preview: cannot write %s.bin\n", output.c_str());
+    return 1;
+  }
+  if (!ReceiptPreview::WritePng(bytes, output + ".png")) {
+    std::fprintf(stderr, "receipt-preview: cannot write %s.png\n", output.c_str());
+    return 1;
+  }
+  std::printf("%s.bin (%zu bytes), %s.png\n", output.c_str(), bytes.size(), output.c_str());
+  return 0;
+}
