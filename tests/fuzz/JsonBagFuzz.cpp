@@ -1,0 +1,36 @@
+// JSON write followed by JSON read: any input either fails with a numbered error or gives a
+// document whose text reads back to the same text, in both layouts.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "json/JsonBag.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kestrola;
+  if (size == 0) return 0;
+  // The first byte picks the mode; the rest is the text.
+  const bool decimal = data[0] & 1;
+  std::u16string text = Text::FromUtf8({reinterpret_cast<const char*>(data + 1), size - 1});
+  JsonBag bag;
+  bag.SetDecimalMode(decimal);
+  try {
+    bag.SetJSON(text);
+  } catch (const Error& e) {
+    if (e.Number() != 13 && e.Number() != 6 && e.Number() != 28) std::abort();
+  }
+  // Whatever was stored, even before an error, must write and read back unchanged.
+  std::u16string out = bag.JSON();
+  JsonBag back;
+  back.SetDecimalMode(decimal);
+  back.SetJSON(out);
+  if (back.JSON() != out) std::abort();
+  back.SetWhitespace(true);
+  JsonBag pretty;
+  pretty.SetDecimalMode(decimal);
+  pretty.SetJSON(back.JSON());
+  if (pretty.JSON() != out) std::abort();
+  return 0;
+}

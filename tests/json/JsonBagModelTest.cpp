@@ -1,0 +1,208 @@
+#include <string>
+#include <vector>
+
+#include "tests/json/JsonBagTestUtil.h"
+
+namespace kestrola {
+namespace {
+
+using namespace kestrola::testing;
+
+std::vector<std::string> Names(const JsonBag& bag) {
+  std::vector<std::string> out;
+  for (auto& n : bag.NewEnum()) out.push_back(S(n));
+  return out;
+}
+
+TEST(JsonBagModel, NamesAreCaseSensitive) {
+  JsonBag bag;
+  bag.SetItem(u"a", 1.0);
+  bag.SetItem(u"A", 2.0);
+  EXPECT_EQ(bag.Count(), 2);
+  EXPECT_EQ(bag.Item(u"A").AsDouble(), 2.0);
+  EXPECT_EQ(bag.Item(u"a").AsDouble(), 1.0);
+  EXPECT_EQ(Names(bag), (std::vector<std::string>{"a", "A"}));
+}
+
+TEST(JsonBagModel, ReplacedMemberMovesToEnd) {
+  JsonBag bag;
+  bag.SetItem(u"a", 1.0);
+  bag.SetItem(u"b", 2.0);
+  bag.SetItem(u"a", 3.0);
+  EXPECT_EQ(bag.Count(), 2);
+  EXPECT_EQ(S(bag.Name(1)), "b");
+  EXPECT_EQ(S(bag.Name(2)), "a");
+  EXPECT_EQ(bag.Item(2).AsDouble(), 3.0);
+  EXPECT_EQ(Json(bag), R"({"b":2,"a":3})");
+}
+
+TEST(JsonBagModel, LargeObjectKeepsLookupAndOrderThroughReplaceAndRemove) {
+  JsonBag bag;
+  for (int i = 0; i < 50; ++i) bag.SetItem(U("k" + std::to_string(i)), static_cast<int32_t>(i));
+  bag.SetItem(u"k3", 300);
+  bag.Remove(u"k10");
+  bag.Remove(1);  // k0
+  EXPECT_EQ(bag.Count(), 48);
+  EXPECT_EQ(S(bag.Name(bag.Count())), "k3");
+  EXPECT_EQ(S(bag.Name(1)), "k1");
+  for (int i = 1; i < 50; ++i) {
+    if (i == 10) continue;
+    ASSERT_TRUE(bag.Exists(U("k" + std::to_string(i)))) << i;
+    EXPECT_EQ(bag.Item(U("k" + std::to_string(i))).AsLong(), i == 3 ? 300 : i);
+  }
+  EXPECT_FALSE(bag.Exists(u"k10"));
+  EXPECT_FALSE(bag.Exists(u"K1"));
+}
+
+TEST(JsonBagModel, ArrayWritesReplaceInPlaceOrAppend) {
+  JsonBag bag;
+  bag.SetIsArray(true);
+  for (int i = 1; i <= 3; ++i) bag.SetItem(Variant::Null(), static_cast<int32_t>(i));
+  bag.SetItem(3, u"three");
+  EXPECT_EQ(Json(bag), R"([1,2,"three"])");
+  bag.SetItem(7, u"seven");
+  EXPECT_EQ(bag.Count(), 4);
+  EXPECT_EQ(S(bag.Item(4).AsString()), "seven");
+  bag.SetItem(Variant::Null(), true);
+  EXPECT_EQ(Json(bag), R"([1,2,"three","seven",true])");
+  EXPECT_EQ(ErrorOf([&] { bag.SetItem(0, 1); }).substr(0, 2), "9:");
+  EXPECT_EQ(ErrorOf([&] { bag.SetItem(u"x", 1); }),
+            "5: Array values can only be changed by index or added via Null");
+}
+
+TEST(JsonBagModel, RemoveByPositionAndName) {
+  auto arr = Parse("[1,2,3]");
+  arr->Remove(3);
+  EXPECT_EQ(Json(*arr), "[1,2]");
+  arr->Remove(9);
+  EXPECT_EQ(arr->Count(), 2);
+  EXPECT_EQ(ErrorOf([&] { arr->Remove(u"a"); }), "5: Must remove by index for arrays");
+  EXPECT_EQ(ErrorOf([&] { arr->Remove(0); }).substr(0, 2), "9:");
+
+  auto obj = Parse(R"({"a":1,"b":2,"c":3})");
+  obj->Remove(u"zz");
+  obj->Remove(u"B");
+  EXPECT_EQ(obj->Count(), 3);
+  obj->Remove(u"b");
+  EXPECT_EQ(Json(*obj), R"({"a":1,"c":3})");
+  obj->Remove(2);
+  EXPECT_EQ(Names(*obj), std::vector<std::string>{"a"});
+}
+
+TEST(JsonBagModel, ExistsOnBothForms) {
+  JsonBag obj;
+  obj.SetItem(u"x", 1);
+  EXPECT_TRUE(obj.Exists(u"x"));
+  EXPECT_FALSE(obj.Exists(u"X"));
+  EXPECT_TRUE(obj.Exists(1));
+  EXPECT_FALSE(obj.Exists(2));
+  EXPECT_FALSE(obj.Exists(0));
+  EXPECT_FALSE(obj.Exists(Variant::Null()));
+  auto arr = Parse("[1,2]");
+  EXPECT_FALSE(arr->Exists(1));
+  EXPECT_FALSE(arr->Exists(u"x"));
+}
+
+TEST(JsonBagModel, ErrorsCarryNumbersTextsAndSource) {
+  JsonBag obj;
+  obj.SetItem(u"a", 1);
+  try {
+    obj.Item(Variant::Null());
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), 94);
+    EXPECT_EQ(S(e.Description()), "Key must be String or an index)");
+    EXPECT_EQ(S(e.Source()), "JsonBag");
+  }
+  EXPECT_EQ(ErrorOf([&] { obj.SetIsArray(true); }),
+            "5: Cannot change IsArray setting after items have been added");
+  EXPECT_FALSE(obj.IsArray());
+  EXPECT_EQ(ErrorOf([&] { obj.SetItem(1, 2); }),
+            "5: Object values can only be changed or added by key not by index");
+  EXPECT_EQ(ErrorOf([&] { obj.SetItem(Variant::Null(), 2); }),
+            "5: Object values can only be changed or added by key not by index");
+  EXPECT_NE(ErrorOf([&] { obj.Item(u"missing"); }), "");
+  EXPECT_EQ(ErrorOf([&] { obj.Item(2); }).substr(0, 2), "9:");
+  EXPECT_EQ(ErrorOf([&] { obj.Name(2); }).substr(0, 2), "9:");
+
+  auto arr = Parse("[1]");
+  EXPECT_EQ(ErrorOf([&] { arr->Item(u"a"); }), "5: Array values can only be acessed by index");
+  EXPECT_EQ(ErrorOf([&] { arr->Name(1); }), "5: Array items do not have names");
+  EXPECT_EQ(ErrorOf([&] { arr->NewEnum(); }), "5: Arrays must be iterated using index values");
+}
+
+TEST(JsonBagModel, ObjectMembersReadableByPosition) {
+  auto obj = Parse(R"({"a":"x","b":true})");
+  EXPECT_EQ(S(obj->Item(1).AsString()), "x");
+  EXPECT_TRUE(obj->Item(2.0).AsBoolean());  // a double index is a position too
+}
+
+TEST(JsonBagModel, VersionClearAndFormChanges) {
+  JsonBag bag;
+  EXPECT_EQ(bag.Version(), std::vector<std::u16string>{u"1.6"});
+  bag.SetDecimalMode(true);
+  bag.SetWhitespace(true);
+  bag.SetIsArray(true);
+  bag.SetItem(Variant::Null(), 1);
+  bag.Clear();
+  EXPECT_FALSE(bag.IsArray());
+  EXPECT_EQ(bag.Count(), 0);
+  EXPECT_TRUE(bag.DecimalMode());
+  EXPECT_TRUE(bag.Whitespace());
+  bag.SetIsArray(true);
+  bag.SetIsArray(false);  // back to a plain object while empty
+  bag.SetItem(u"n", 1);
+  EXPECT_EQ(Names(bag), std::vector<std::string>{"n"});
+}
+
+TEST(JsonBagModel, ChildrenAreSharedByReferenceWithDefaultSettings) {
+  JsonBag root;
+  root.SetDecimalMode(true);
+  root.SetWhitespace(true);
+  auto list = root.AddNewArray(u"list");
+  auto inner = list->AddNewObject();
+  inner->SetItem(u"k", u"v");
+  list->SetItem(Variant::Null(), 2);
+  EXPECT_TRUE(list->IsArray());
+  EXPECT_FALSE(list->DecimalMode());
+  EXPECT_FALSE(inner->Whitespace());
+  EXPECT_EQ(root.Item(u"list").ObjectAs<JsonBag>(), list);
+  root.SetWhitespace(false);
+  EXPECT_EQ(Json(root), R"({"list":[{"k":"v"},2]})");
+  // A child outlives its parent while someone holds it.
+  root.Clear();
+  EXPECT_EQ(Json(*list), R"([{"k":"v"},2])");
+  EXPECT_EQ(ErrorOf([&] { list->AddNewObject(u"x"); }),
+            "5: Array values can only be changed by index or added via Null");
+}
+
+TEST(JsonBagModel, StoredValuesKeepTheirKinds) {
+  JsonBag bag;
+  bag.SetItem(u"i", int16_t{7});
+  bag.SetItem(u"c", Currency{12345});
+  bag.SetItem(u"d", Decimal::Parse(std::string_view("1.50")));
+  bag.SetItem(u"t", Date{1.5});
+  bag.SetItem(u"b", uint8_t{200});
+  bag.SetItem(u"e", Variant());
+  bag.SetItem(u"long text value", u"a longer string than seven");
+  EXPECT_EQ(bag.Item(u"i").VarType(), vbInteger);
+  EXPECT_EQ(bag.Item(u"c").AsCurrency().scaled, 12345);
+  EXPECT_EQ(bag.Item(u"d").VarType(), vbDecimal);
+  EXPECT_EQ(bag.Item(u"t").VarType(), vbDate);
+  EXPECT_EQ(bag.Item(u"b").AsByte(), 200);
+  EXPECT_TRUE(bag.Item(u"e").IsEmpty());
+  EXPECT_EQ(S(bag.Item(u"long text value").AsString()), "a longer string than seven");
+}
+
+TEST(JsonBagModel, VeryDeepChainIsReleasedWithoutRecursion) {
+  auto root = JsonBag::Create();
+  root->SetIsArray(true);
+  auto node = root;
+  for (int i = 0; i < 1000000; ++i) node = node->AddNewArray();
+  node.reset();
+  root.reset();  // would overflow the stack if every level were released recursively
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace kestrola

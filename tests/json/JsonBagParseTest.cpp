@@ -1,0 +1,165 @@
+#include <string>
+
+#include "tests/json/JsonBagTestUtil.h"
+
+namespace kestrola {
+namespace {
+
+using namespace kestrola::testing;
+
+TEST(JsonBagParse, LeadingWhitespaceAndStartCharacter) {
+  EXPECT_EQ(Json(*Parse(" \t\r\n{}")), "{}");
+  EXPECT_EQ(ParseError(""), "13: Expected either { or [ at character 1");
+  EXPECT_EQ(ParseError("  x"), "13: Expected either { or [ at character 3");
+  EXPECT_EQ(ParseError("\f[]"), "13: Expected either { or [ at character 1");
+  EXPECT_EQ(ParseError("\"s\""), "13: Expected either { or [ at character 1");
+}
+
+TEST(JsonBagParse, TrailingTextIsIgnored) {
+  EXPECT_EQ(Json(*Parse("[1] [2] garbage")), "[1]");
+  EXPECT_EQ(Json(*Parse("{\"a\":1}}")), "{\"a\":1}");
+}
+
+TEST(JsonBagParse, LenientSeparators) {
+  EXPECT_EQ(Json(*Parse("[1,,2,]")), "[1,2]");
+  EXPECT_EQ(Json(*Parse("[,1]")), "[1]");
+  EXPECT_EQ(Json(*Parse("[1 2]")), "[1,2]");
+  EXPECT_EQ(Json(*Parse("[1-2]")), "[1,-2]");
+  EXPECT_EQ(Json(*Parse(R"({"a":1,,"b":2,})")), R"({"a":1,"b":2})");
+  EXPECT_EQ(Json(*Parse(R"({"a":1 "b":[]"c":{}})")), R"({"a":1,"b":[],"c":{}})");
+  EXPECT_EQ(ParseError("{,}"), "13: Found \",\" before first item at character 2");
+  EXPECT_EQ(ParseError("{\"a\":1 x}"), "13: Expected , or } at character 8");
+  EXPECT_EQ(ParseError("{\"a\" 1}"), "13: Expected : at character 6");
+  EXPECT_EQ(ParseError("{\"a\":true"), "13: Expected , or } at character 10");
+  EXPECT_EQ(ParseError("[1,"), "13: Bad value at character 4");
+}
+
+TEST(JsonBagParse, RepeatedNameKeepsLastValueAtTheEnd) {
+  EXPECT_EQ(Json(*Parse(R"({"a":1,"b":2,"a":3})")), R"({"b":2,"a":3})");
+  std::string big = "{";
+  for (int i = 0; i < 40; ++i) big += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  big += "\"m5\":\"again\",\"m7\":[1]}";
+  auto bag = Parse(big);
+  EXPECT_EQ(bag->Count(), 40);
+  EXPECT_EQ(S(bag->Name(39)), "m5");
+  EXPECT_EQ(S(bag->Name(40)), "m7");
+  EXPECT_EQ(S(bag->Item(u"m5").AsString()), "again");
+  EXPECT_EQ(bag->Item(u"m6").AsDouble(), 6);
+}
+
+TEST(JsonBagParse, Escapes) {
+  auto bag = Parse(R"(["\"\\\/\b\f\n\r\t\u00e9\u00C9", "\N\T\U0041\"", "\ud83d\ude00"])");
+  EXPECT_EQ(bag->Item(1).AsString(), u"\"\\/\b\f\n\r\t\u00e9\u00c9");
+  EXPECT_EQ(bag->Item(2).AsString(), u"\n\tA\"");
+  EXPECT_EQ(bag->Item(3).AsString(), u"\U0001F600");
+  EXPECT_EQ(ParseError(R"(["\x"])"), "13: Bad string character escape at character 4");
+  EXPECT_EQ(ParseError(R"(["\u12"])"), "13: Bad string character escape at character 5");
+  EXPECT_EQ(ParseError(R"(["\u12g4"])"), "13: Bad string character escape at character 5");
+  EXPECT_EQ(ParseError("[\"\\"), "13: Bad string character escape at character 4");
+}
+
+TEST(JsonBagParse, StringCharacters) {
+  EXPECT_EQ(ParseError("[\"a\tb\"]"), "13: Invalid string character at 4");
+  EXPECT_EQ(ParseError("[\"a\\n\x01\"]"), "13: Invalid string character at 6");
+  auto bag = JsonBag::Create();
+  bag->SetJSON(u"[\"\x7f\u00ff\u4e2d\"]");
+  EXPECT_EQ(bag->Item(1).AsString(), u"\x7f\u00ff\u4e2d");
+  // Unclosed, or closed by the text's last character.
+  EXPECT_EQ(ParseError("[\"abc"), "13: Expected \" at character 6");
+  EXPECT_EQ(ParseError("[\"abc\""), "13: Expected \" at character 7");
+  EXPECT_EQ(ParseError("{\"k"), "13: Expected \" at character 4");
+}
+
+TEST(JsonBagParse, PositionsCountUtf16Units) {
+  // The emoji is two code units, so the tab is at position 5.
+  EXPECT_EQ(ParseError("[\"\xF0\x9F\x98\x80\t\"]"), "13: Invalid string character at 5");
+}
+
+TEST(JsonBagParse, Numbers) {
+  auto bag = Parse("[-0.5, 1E5, 1e-3, 007, 1.5e+2, 2., 123456789012345678901, 1e-400]");
+  EXPECT_EQ(bag->Item(1).AsDouble(), -0.5);
+  EXPECT_EQ(bag->Item(2).AsDouble(), 100000);
+  EXPECT_EQ(bag->Item(3).AsDouble(), 0.001);
+  EXPECT_EQ(bag->Item(4).AsDouble(), 7);
+  EXPECT_EQ(bag->Item(5).AsDouble(), 150);
+  EXPECT_EQ(bag->Item(6).AsDouble(), 2);
+  EXPECT_EQ(bag->Item(7).AsDouble(), 123456789012345678901.0);
+  EXPECT_EQ(bag->Item(8).AsDouble(), 0);
+  EXPECT_EQ(Parse("[0.1]")->Item(1).AsDouble(), 0.1);  // exact, not locale dependent
+  EXPECT_EQ(ParseError("[-.5]"), "13: Digit expected at character 3");
+  EXPECT_EQ(ParseError("[1.2.3]"), "13: Second decimal point at character 5");
+  EXPECT_EQ(ParseError("[1e+-5]"), "13: Second exponent sign at character 5");
+  EXPECT_EQ(ParseError("[1e5-]"), "6: Number overflow or parse error at character 2");
+  EXPECT_EQ(ParseError("[1, -]"), "6: Number overflow or parse error at character 5");
+  EXPECT_EQ(ParseError("[1e]"), "6: Number overflow or parse error at character 2");
+  EXPECT_EQ(ParseError("[1e999]"), "6: Number overflow or parse error at character 2");
+  EXPECT_EQ(ParseError("[12"), "13: Ran off end of string while parsing a number");
+  EXPECT_EQ(ParseError("[1e"), "13: Ran off end of string while parsing a number");
+}
+
+TEST(JsonBagParse, DecimalModeReachesEveryChild) {
+  auto bag = Parse(R"({"a":0.1,"b":[1,{"c":2.50}]})", true);
+  EXPECT_EQ(bag->Item(u"a").VarType(), vbDecimal);
+  auto b = bag->Item(u"b").ObjectAs<JsonBag>();
+  EXPECT_EQ(b->Item(1).VarType(), vbDecimal);
+  EXPECT_TRUE(b->DecimalMode());
+  auto c = b->Item(2).ObjectAs<JsonBag>();
+  EXPECT_EQ(c->Item(u"c").AsDecimal().ToUtf8(), "2.5");
+  EXPECT_FALSE(c->Whitespace());
+  auto plain = Parse(R"({"a":0.1,"b":[1]})");
+  EXPECT_EQ(plain->Item(u"a").VarType(), vbDouble);
+  EXPECT_EQ(plain->Item(u"b").ObjectAs<JsonBag>()->Item(1).VarType(), vbDouble);
+  // Digits beyond a double's precision survive in decimal mode.
+  EXPECT_EQ(Json(*Parse("[1.2345678901234567890123]", true)), "[1.2345678901234567890123]");
+}
+
+TEST(JsonBagParse, Literals) {
+  auto bag = Parse("[null,true,false]");
+  EXPECT_EQ(bag->Item(1).VarType(), vbNull);
+  EXPECT_EQ(bag->Item(2).VarType(), vbBoolean);
+  EXPECT_FALSE(bag->Item(3).AsBoolean());
+  EXPECT_EQ(ParseError("[Null]"), "13: Bad value at character 2");
+  EXPECT_EQ(ParseError("[TRUE]"), "13: Bad value at character 2");
+  EXPECT_EQ(ParseError("[nul]"), "13: Bad value at character 2");
+  EXPECT_EQ(ParseError("[nullx]"), "13: Bad value at character 6");
+}
+
+TEST(JsonBagParse, FailureKeepsCompletedItemsAndSettings) {
+  auto bag = JsonBag::Create();
+  bag->SetWhitespace(true);
+  bag->SetDecimalMode(true);
+  EXPECT_NE(ErrorOf([&] { bag->SetJSON(u"{\"a\":1,\"b\":2,\"a\":3,\"c\":[1,2,x]}"); }), "");
+  bag->SetWhitespace(false);
+  EXPECT_EQ(Json(*bag), R"({"b":2,"a":3})");
+  EXPECT_TRUE(bag->DecimalMode());
+  EXPECT_NE(ErrorOf([&] { bag->SetJSON(u"[1,[2],3,x"); }), "");
+  EXPECT_TRUE(bag->IsArray());
+  EXPECT_EQ(Json(*bag), "[1,[2],3]");
+  // A new parse starts from an empty node.
+  bag->SetJSON(u"{}");
+  EXPECT_FALSE(bag->IsArray());
+  EXPECT_EQ(bag->Count(), 0);
+}
+
+TEST(JsonBagParse, NestingDepthIsBounded) {
+  const int limit = JsonBag::kMaxDepth;
+  std::string ok(limit, '[');
+  ok += std::string(limit, ']');
+  EXPECT_EQ(ParseError(ok), "");
+  std::string deep(limit + 1, '[');
+  EXPECT_EQ(ParseError(deep), "28: Out of stack space at character " + std::to_string(limit + 1));
+  EXPECT_EQ(ParseError(std::string(1000000, '[')).substr(0, 3), "28:");
+}
+
+TEST(JsonBagParse, LongNamesAreSharedButIndependent) {
+  auto bag = Parse(R"([{"a long member name":1},{"a long member name":2}])");
+  auto first = bag->Item(1).ObjectAs<JsonBag>();
+  auto second = bag->Item(2).ObjectAs<JsonBag>();
+  bag.reset();
+  first->Remove(u"a long member name");
+  EXPECT_EQ(second->Item(u"a long member name").AsDouble(), 2);
+  EXPECT_EQ(S(second->Name(1)), "a long member name");
+}
+
+}  // namespace
+}  // namespace kestrola

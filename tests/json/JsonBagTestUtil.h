@@ -1,0 +1,47 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "json/JsonBag.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+namespace kestrola::testing {
+
+inline std::u16string U(std::string_view s) {
+  return Text::FromUtf8(s);
+}
+inline std::string S(std::u16string_view s) {
+  return Text::ToUtf8(s);
+}
+
+// Runs f and returns "number: description" of the kestrola::Error it raises ("" when none).
+inline std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return std::to_string(e.Number()) + ": " + S(e.Description());
+  }
+  return "";
+}
+
+inline std::shared_ptr<JsonBag> Parse(std::string_view text, bool decimal = false) {
+  auto bag = JsonBag::Create();
+  bag->SetDecimalMode(decimal);
+  bag->SetJSON(U(text));
+  return bag;
+}
+
+inline std::string ParseError(std::string_view text) {
+  JsonBag bag;
+  return ErrorOf([&] { bag.SetJSON(U(text)); });
+}
+
+inline std::string Json(const JsonBag& bag) {
+  return S(bag.JSON());
+}
+
+}  // namespace kestrola::testing

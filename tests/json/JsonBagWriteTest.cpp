@@ -1,0 +1,165 @@
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "tests/json/JsonBagTestUtil.h"
+
+namespace kestrola {
+namespace {
+
+using namespace kestrola::testing;
+
+std::string Pretty(std::string_view text) {
+  auto bag = Parse(text);
+  bag->SetWhitespace(true);
+  return Json(*bag);
+}
+
+TEST(JsonBagWrite, EmptyNodesInBothModes) {
+  JsonBag bag;
+  EXPECT_EQ(Json(bag), "{}");
+  bag.SetWhitespace(true);
+  EXPECT_EQ(Json(bag), "{}");
+  bag.SetIsArray(true);
+  EXPECT_EQ(Json(bag), "[]");
+  EXPECT_EQ(Pretty(R"({"a":[],"b":{}})"), "{\r\n    \"a\":[],\r\n    \"b\":{}\r\n}");
+}
+
+TEST(JsonBagWrite, WhitespaceLayout) {
+  EXPECT_EQ(Pretty(R"({"a":2})"), "{\r\n    \"a\":2\r\n}");
+  EXPECT_EQ(
+      Pretty(R"({"a":1,"b":[true,null,"x"],"c":{}})"),
+      "{\r\n    \"a\":1,\r\n    \"b\":[\r\n        true,\r\n        null,\r\n        \"x\"\r\n"
+      "    ],\r\n    \"c\":{}\r\n}");
+  EXPECT_EQ(Pretty("[[1]]"), "[\r\n    [\r\n        1\r\n    ]\r\n]");
+  EXPECT_EQ(Pretty("[1,[[2]]]"),
+            "[\r\n    1,\r\n    [\r\n        [\r\n            2\r\n        ]\r\n    ]\r\n]");
+  // Only the node being read decides the layout.
+  auto bag = Parse(R"({"a":[1]})");
+  bag->Item(u"a").ObjectAs<JsonBag>()->SetWhitespace(true);
+  EXPECT_EQ(Json(*bag), R"({"a":[1]})");
+}
+
+TEST(JsonBagWrite, NumbersAndBooleans) {
+  JsonBag bag;
+  bag.SetIsArray(true);
+  for (Variant v : {Variant(0.1), Variant(-2.5), Variant(1e20), Variant(1.5e-8), Variant(1e15),
+                    Variant(123456789012345.0), Variant(0.0000001), Variant(int16_t{-7}),
+                    Variant(int32_t{2147483647}), Variant(uint8_t{255}), Variant(1.25f),
+                    Variant(Currency{-12345}), Variant(Currency{50000}),
+                    Variant(Decimal::Parse(std::string_view("-79228162514264337593543950335"))),
+                    Variant(true), Variant(false), Variant(), Variant::Null()}) {
+    bag.SetItem(Variant::Null(), v);
+  }
+  EXPECT_EQ(Json(bag),
+            "[0.1,-2.5,1e+20,1.5e-08,1e+15,123456789012345,0.0000001,-7,2147483647,255,1.25,"
+            "-1.2345,5,-79228162514264337593543950335,true,false,null,null]");
+}
+
+TEST(JsonBagWrite, NumbersIgnoreTheUserLocale) {
+  const char* old = std::setlocale(LC_ALL, nullptr);
+  std::string saved = old ? old : "C";
+  bool switched = std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8");
+  auto bag = Parse("[0.1,1.5e300]");
+  EXPECT_EQ(Json(*bag), "[0.1,1.5e+300]");
+  std::setlocale(LC_ALL, saved.c_str());
+  if (!switched) GTEST_SKIP() << "no comma-decimal locale installed";
+}
+
+TEST(JsonBagWrite, DoublesRoundTripExactly) {
+  for (double d : {0.1, 1.0 / 3, 2.0 / 3e-300, 5e-324, 1.7976931348623157e308, -123.456e-7}) {
+    JsonBag bag;
+    bag.SetIsArray(true);
+    bag.SetItem(Variant::Null(), d);
+    auto back = Parse(Json(bag));
+    EXPECT_EQ(back->Item(1).AsDouble(), d) << Json(bag);
+  }
+}
+
+TEST(JsonBagWrite, StringEscapes) {
+  JsonBag bag;
+  bag.SetIsArray(true);
+  bag.SetItem(Variant::Null(), u"\"\\/\b\f\n\r\t\x01\x1f\x7f\u0080\u009f\u00a0\u00e9\u20ac");
+  bag.SetItem(Variant::Null(), u"\u034e\u034f\u200a\u200b\u200f\u2010\u2027\u2028\u202e\u202f");
+  bag.SetItem(Variant::Null(), u"\u2060\ufe00\ufe01\ufe0f\ufe10\ufeff\ufffc\ufffd\ufffe\U0001F600");
+  EXPECT_EQ(Json(bag),
+            "[\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001F\\u007F\\u0080\\u009F\u00a0\u00e9\u20ac\","
+            "\"\u034e\\u034F\u200a\\u200B\\u200F\u2010\u2027\\u2028\\u202E\u202f\","
+            "\"\\u2060\ufe00\\uFE01\\uFE0F\ufe10\\uFEFF\ufffc\\uFFFD\ufffe\\uD83D\\uDE00\"]");
+  JsonBag obj;
+  obj.SetItem(u"a\"b\u200b", 1);
+  EXPECT_EQ(Json(obj), "{\"a\\\"b\\u200B\":1}");
+}
+
+TEST(JsonBagWrite, UnsupportedKindsFailWithError51) {
+  JsonBag bag;
+  bag.SetIsArray(true);
+  bag.SetItem(Variant::Null(), Date{2.0});
+  EXPECT_EQ(ErrorOf([&] { bag.JSON(); }), "51: , unknown/unsupported type = 7");
+  auto obj = Parse(R"({"x":{"y":1}})");
+  auto x = obj->Item(u"x").ObjectAs<JsonBag>();
+  x->SetItem(u"d", Date{1.0});
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 7");
+  x->SetItem(u"d", ErrorValue{5});
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 10");
+  auto arr = std::make_shared<VariantArray>();
+  arr->elementKind = vbString;
+  x->SetItem(u"d", arr);
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 8200");
+  x->SetItem(u"d", std::numeric_limits<double>::infinity());
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, value Infinity failed to serialize");
+  x->SetItem(u"d", ObjectRef());
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }).substr(0, 3), "91:");
+  x->SetItem(u"d", std::make_shared<Object>());
+  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }).substr(0, 3), "13:");
+  x->Remove(u"d");
+  EXPECT_EQ(Json(*obj), R"({"x":{"y":1}})");
+}
+
+TEST(JsonBagWrite, ReadingTwiceGivesTheSameText) {
+  auto bag = Parse(R"({"a":[1,2,{"b":"c"}],"d":null})");
+  std::u16string first = bag->JSON();
+  EXPECT_EQ(bag->JSON(), first);
+}
+
+TEST(JsonBagWrite, RoundTripKeepsTreeAndOrder) {
+  JsonBag bag;
+  bag.SetItem(u"z", u"last? no, first");
+  bag.SetItem(u"e", Variant());
+  bag.SetItem(u"n", int32_t{42});
+  auto list = bag.AddNewArray(u"list");
+  list->SetItem(Variant::Null(), true);
+  list->AddNewObject()->SetItem(u"\u00e9\t", u"\U0001F600\u200b");
+  std::u16string text = bag.JSON();
+  JsonBag back;
+  back.SetJSON(text);
+  EXPECT_EQ(back.JSON(), text);
+  EXPECT_EQ(back.Item(u"e").VarType(), vbNull);
+  EXPECT_EQ(back.Item(u"n").VarType(), vbDouble);
+  EXPECT_EQ(S(back.Name(1)), "z");
+  auto inner = back.Item(u"list").ObjectAs<JsonBag>()->Item(2).ObjectAs<JsonBag>();
+  EXPECT_EQ(inner->Item(u"\u00e9\t").AsString(), u"\U0001F600\u200b");
+  back.SetWhitespace(true);
+  JsonBag again;
+  again.SetJSON(back.JSON());
+  EXPECT_EQ(again.JSON(), text);
+}
+
+TEST(JsonBagWrite, DeepTreesFailCleanly) {
+  auto root = JsonBag::Create();
+  root->SetIsArray(true);
+  auto node = root;
+  for (int i = 0; i < 8200; ++i) node = node->AddNewArray();
+  root->SetWhitespace(true);
+  EXPECT_EQ(ErrorOf([&] { root->JSON(); }).substr(0, 2), "6:");
+  root->SetWhitespace(false);
+  EXPECT_EQ(root->JSON().size(), 2u * 8201);
+  // A node that contains itself cannot be written.
+  node->SetItem(Variant::Null(), root);
+  EXPECT_EQ(ErrorOf([&] { root->JSON(); }).substr(0, 3), "28:");
+  node->Clear();
+}
+
+}  // namespace
+}  // namespace kestrola
