@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QScrollBar>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "log/Log.h"
+#include "runtime/Application.h"
+#include "runtime/RecordingUserInterface.h"
+#include "runtime/Text.h"
+#include "service/frmKestrola.h"
+
+namespace kestrola {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+size_t CountLines(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+QImage Rgb(const QImage& image) {
+  return image.convertToFormat(QImage::Format_RGB32);
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "service_window_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrola-window-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const char* image : {"start.jpg", "start_down.jpg", "stop.jpg", "stop_down.jpg"}) {
+      fs::copy_file(fs::path(KESTROLA_SOURCE_DIR) / "assets" / image, dir_ / image);
+    }
+    Application::SetPath(Text::FromUtf8(dir_.string()));
+    Application::SetUi(&ui_);
+    window_ = std::make_unique<frmKestrola>();
+    window_->SetContador([](const std::u16string&) { return int16_t{1}; });
+  }
+  void TearDown() override {
+    window_.reset();
+    Application::SetUi(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  fs::path Config() const { return dir_ / "config.ini"; }
+  std::string Log() const {
+    return ReadFile(Text::ToUtf8(Log::NombreArchivo(std::chrono::system_clock::now())));
+  }
+  QImage Asset(const char* name) const {
+    return Rgb(QImage(QString::fromStdString((dir_ / name).string())));
+  }
+  void Click() { QTest::mouseClick(window_->cmdService, Qt::LeftButton); }
+  QString LastLine() const { return window_->txtActividad->toPlainText().split('\n').last(); }
+
+  fs::path dir_;
+  RecordingUserInterface ui_;
+  std::unique_ptr<frmKestrola> window_;
+};
+
+TEST_F(WindowTest, LayoutAndDesignTimeState) {
+  frmKestrola& w = *window_;
+  EXPECT_EQ(w.windowTitle(), "Vantor - Selvique");
+  EXPECT_FALSE(w.windowIcon().isNull());
+  EXPECT_EQ(w.centralWidget()->size(), QSize(464, 272));
+  EXPECT_EQ(w.cmdService->text(), "");
+  EXPECT_TRUE(w.txtActividad->isReadOnly());
+  EXPECT_EQ(w.txtActividad->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(w.Timer1->interval(), 1000);
+  EXPECT_FALSE(w.Timer1->isActive());
+  EXPECT_EQ(Rgb(w.cmdService->Picture().toImage()), Asset("stop.jpg"));
+  EXPECT_EQ(Rgb(w.cmdService->DownPicture().toImage()), Asset("stop_down.jpg"));
+}
+
+TEST_F(WindowTest, FirstStartCreatesTheConfigAndRuns) {
+  window_->Form_Load();
+  EXPECT_FALSE(window_->Terminar());
+  EXPECT_TRUE(window_->Datos().Activo);
+  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_NE(ReadFile(Config()).find("Terminal=1"), std::string::npos);
+  EXPECT_EQ(Log(), "\r\n");  // LeerLog created today's file with its empty line
+  EXPECT_EQ(window_->txtActividad->toPlainText(), "");
+  // Until the first click the button keeps the stop pictures, running or not.
+  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), Asset("stop.jpg"));
+}
+
+TEST_F(WindowTest, EachClickLogsOneLineTogglesTheTimerAndSwapsPictures) {
+  window_->Form_Load();
+  std::string config = ReadFile(Config());
+  size_t lines = CountLines(Log());
+
+  Click();
+  EXPECT_EQ(CountLines(Log()), lines + 1);
+  EXPECT_TRUE(Log().ends_with("Servicio Detenido\r\n"));
+  EXPECT_FALSE(window_->Datos().Activo);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), Asset("start.jpg"));
+  EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("start_down.jpg"));
+  EXPECT_TRUE(LastLine().endsWith("Servicio Detenido"));
+
+  Click();
+  EXPECT_EQ(CountLines(Log()), lines + 2);
+  EXPECT_TRUE(Log().ends_with("Servicio Activo\r\n"));
+  EXPECT_TRUE(window_->Datos().Activo);
+  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), Asset("stop.jpg"));
+  EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("stop_down.jpg"));
+  EXPECT_TRUE(LastLine().endsWith("Servicio Activo"));
+
+  EXPECT_EQ(ReadFile(Config()), config);
+  EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(WindowTest, ActivityBoxScrollsToTheNewestLine) {
+  window_->Form_Load();
+  for (int i = 0; i < 60; ++i) Log::EscribirLog(u"relleno");
+  Click();
+  QScrollBar* bar = window_->txtActividad->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(WindowTest, StoppedStartAndClickToStart) {
+  std::ofstream(Config()) << "[Kestrola]\nServicioActivo=abc\n";
+  window_->Form_Load();
+  EXPECT_FALSE(window_->Datos().Activo);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_NE(ReadFile(Config()).find("ServicioActivo=0\n"), std::string::npos);
+  Click();
+  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_TRUE(Log().ends_with("Servicio Activo\r\n"));
+}
+
+TEST_F(WindowTest, BadTerminalIsLoggedAndLeavesTheServiceStopped) {
+  std::string config = "[Kestrola]\nServicioActivo=1\nTerminal=dos\n";
+  std::ofstream(Config()) << config;
+  window_->Form_Load();
+  EXPECT_TRUE(Log().ends_with("Error desconocido en Form Load\r\n"));
+  EXPECT_EQ(CountLines(Log()), 2u);
+  EXPECT_EQ(ReadFile(Config()), config);
+  EXPECT_FALSE(window_->Datos().Activo);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_TRUE(window_->Datos().ConsultaCola.empty());
+  EXPECT_FALSE(window_->Terminar());
+}
+
+TEST_F(WindowTest, AnotherCopyEndsTheStartSilently) {
+  window_->SetContador([](const std::u16string&) { return int16_t{2}; });
+  window_->Form_Load();
+  EXPECT_TRUE(window_->Terminar());
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_TRUE(window_->txtActividad->toPlainText().isEmpty());
+  EXPECT_FALSE(fs::exists(Config()));
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path();
+  }
+  EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(WindowTest, FailingInstanceCountIsAFormLoadError) {
+  window_->SetContador([](const std::u16string&) -> int16_t { throw std::runtime_error("wmi"); });
+  window_->Form_Load();
+  EXPECT_FALSE(window_->Terminar());
+  EXPECT_TRUE(Log().ends_with("Error desconocido en Form Load\r\n"));
+  EXPECT_FALSE(fs::exists(Config()));
+  EXPECT_TRUE(window_->txtActividad->toPlainText().isEmpty());
+}
+
+TEST_F(WindowTest, TimerRunsTheCycleOnceAtATimeAndTrapsItsErrors) {
+  int runs = 0;
+  window_->SetCiclo([&](frmKestrola& w) {
+    ++runs;
+    w.Timer1_Timer();  // a tick that arrives while the cycle waits is skipped
+  });
+  window_->Timer1_Timer();
+  EXPECT_EQ(runs, 1);
+
+  window_->SetCiclo([](frmKestrola&) { throw std::runtime_error("cycle failed"); });
+  window_->Timer1_Timer();
+  EXPECT_TRUE(Log().ends_with("Error desconocido en Timer\r\n"));
+  window_->SetCiclo([&](frmKestrola&) { ++runs; });
+  window_->Timer1_Timer();  // the next tick starts afresh
+  EXPECT_EQ(runs, 2);
+}
+
+TEST_F(WindowTest, TimerTicksOnItsOwnWhileRunning) {
+  int runs = 0;
+  window_->SetCiclo([&](frmKestrola&) { ++runs; });
+  window_->Form_Load();
+  ASSERT_TRUE(window_->Timer1->isActive());
+  window_->Timer1->setInterval(10);
+  QTest::qWait(200);
+  EXPECT_GT(runs, 0);
+}
+
+TEST_F(WindowTest, MissingPictureIsReportedAfterTheSwitch) {
+  window_->Form_Load();
+  fs::remove(dir_ / "start.jpg");
+  QImage before = Rgb(window_->cmdService->Picture().toImage());
+  Click();
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_TRUE(Log().ends_with("Servicio Detenido\r\n"));
+  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), before);
+  EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("start_down.jpg"));
+  ASSERT_EQ(ui_.boxes.size(), 1u);
+  EXPECT_NE(ui_.boxes[0].text.find(u"start.jpg"), std::u16string::npos);
+  EXPECT_EQ(ui_.boxes[0].icon, MessageIcon::Critical);
+}
+
+}  // namespace
+}  // namespace kestrola
