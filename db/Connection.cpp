@@ -3,7 +3,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <langinfo.h>
+
 #include <climits>
+#include <clocale>
+#include <cstring>
 
 #include "db/ConnectionString.h"
 #include "db/OdbcDiagnostics.h"
@@ -17,6 +21,11 @@ namespace {
 // as long as the process, like the connections made from it.
 SQLHENV Environment() {
   static SQLHENV env = [] {
+    // For drivers without wide-character entry points (SQLite's), the driver manager converts
+    // our UTF-16 text to the character set of the process locale. Under the default "C"
+    // locale that is ASCII and every other character would be lost, so text of the program
+    // travels as UTF-8, the system encoding.
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
     SQLHENV handle = SQL_NULL_HENV;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
       throw Error(kErrProvider, u"ODBC", u"The ODBC environment could not be created");

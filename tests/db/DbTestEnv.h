@@ -1,0 +1,130 @@
+#pragma once
+
+// Test support for everything that talks to a database through the driver name "SQL Server".
+//
+// PostgreSQL: the private server of the CTest fixture "postgres" (scripts/pg-start.sh into
+// <build>/tests/pg, 127.0.0.1:55432). A test executable that needs it sets the test property
+// FIXTURES_REQUIRED postgres. SQLite: needs no server; each database is a file in the build tree.
+//
+//   DbTestEnv::UsePostgres();                               // or UseSqlite()
+//   auto target = DbTestEnv::NewPostgresDatabase("cycle");  // or NewSqliteDatabase("cycle")
+//   BaseDatos::Conectar(target.server, target.database, target.user, target.password);
+//
+// UsePostgres/UseSqlite write a private odbcinst.ini that maps "SQL Server" to the driver and
+// select it with ODBCSYSINI; call one of them before the first connection of the process.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/Connection.h"
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+namespace kestrola::DbTestEnv {
+
+inline constexpr int kPostgresPort = 55432;
+
+// The four settings Conectar takes.
+struct Target {
+  std::u16string server;
+  std::u16string database;
+  std::u16string user;
+  std::u16string password;
+};
+
+// Folder of the PostgreSQL fixture (pg-start.sh STATE_DIR).
+inline std::string PostgresStateDir() {
+  return std::string(KESTROLA_BINARY_DIR) + "/tests/pg";
+}
+
+inline void UseDriver(const std::string& folder, const std::string& driverPath) {
+  std::filesystem::create_directories(folder);
+  std::ofstream ini(folder + "/odbcinst.ini", std::ios::trunc);
+  ini << "[SQL Server]\nDriver=" << driverPath << "\n";
+  ini.close();
+  setenv("ODBCSYSINI", folder.c_str(), 1);
+}
+
+inline void UsePostgres() {
+  UseDriver(std::string(KESTROLA_BINARY_DIR) + "/tests/odbc-postgres",
+            "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so");
+}
+
+inline void UseSqlite() {
+  UseDriver(std::string(KESTROLA_BINARY_DIR) + "/tests/odbc-sqlite",
+            "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
+}
+
+// The server setting for the private PostgreSQL: the port travels inside it, since the
+// connection string puts nothing between the server and the next attribute.
+inline std::u16string PostgresServer() {
+  return u"127.0.0.1;port=" + Text::FromUtf8(std::to_string(kPostgresPort));
+}
+
+// The superuser of the private server, on its maintenance database.
+inline Target PostgresAdmin() {
+  return {PostgresServer(), u"postgres", u"kestrola", u"kestrola"};
+}
+
+// A name no other test of this run uses: prefix, process id and a counter.
+inline std::string UniqueName(std::string_view prefix) {
+  static std::atomic<int> counter{0};
+  return std::string(prefix) + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+}
+
+// Runs statements on a database of the private server with a connection of its own.
+inline void RunOnPostgres(const Target& target, const std::vector<std::u16string>& statements) {
+  Connection conn;
+  conn.Open(u"server=" + target.server + u";driver={SQL Server};database=" + target.database,
+            target.user, target.password);
+  for (const auto& s : statements) conn.Execute(s);
+  conn.Close();
+}
+
+// A new, empty database on the private server, owned by the superuser. `prefix` must be a
+// lower-case identifier.
+inline Target NewPostgresDatabase(std::string_view prefix) {
+  std::u16string name = Text::FromUtf8(UniqueName(prefix));
+  try {
+    RunOnPostgres(PostgresAdmin(),
+                  {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
+  } catch (const Error& e) {
+    throw std::runtime_error("cannot create the test database: " + Text::ToUtf8(e.Description()));
+  }
+  Target target = PostgresAdmin();
+  target.database = name;
+  return target;
+}
+
+// A new, empty SQLite database file (the driver creates it at the first connection).
+inline Target NewSqliteDatabase(std::string_view prefix) {
+  std::string folder = std::string(KESTROLA_BINARY_DIR) + "/tests/sqlite";
+  std::filesystem::create_directories(folder);
+  std::string path = folder + "/" + UniqueName(prefix) + ".db";
+  std::filesystem::remove(path);
+  return {u"(local)", Text::FromUtf8(path), u"", u""};
+}
+
+// The queue tables as the service reads them, in SQL that PostgreSQL and SQLite both accept.
+inline std::vector<std::u16string> QueueSchema() {
+  return {
+      u"CREATE TABLE impresora (id_impresora INTEGER PRIMARY KEY, nombre_impresora VARCHAR(50), "
+      u"puerto VARCHAR(50), modo VARCHAR(20), redirigido INTEGER, comentario VARCHAR(100), "
+      u"estado_impresora CHAR(1), id_terminal INTEGER, id_impresora_respaldo INTEGER)",
+      u"CREATE TABLE colaimpresion (idtrabajo INTEGER PRIMARY KEY, id_impresora INTEGER, "
+      u"escribiendo INTEGER DEFAULT 0, fechahora TIMESTAMP, usuario VARCHAR(50), "
+      u"tipo VARCHAR(20))",
+      u"CREATE TABLE detallecolaimpresion (idtrabajo INTEGER, idrenglon INTEGER, "
+      u"Datos VARCHAR(4000), PRIMARY KEY (idtrabajo, idrenglon))",
+  };
+}
+
+}  // namespace kestrola::DbTestEnv
