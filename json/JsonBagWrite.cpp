@@ -57,6 +57,13 @@ std::u16string Widen(std::string_view s) {
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and
 // above 10^expFrom and below 10^-7, plain decimal otherwise.
 size_t FormatFloating(char* out, double value, bool single) {
+  // Whole numbers below 10^15 are written as integers directly (the common case in data).
+  if (!single && value > -1e15 && value < 1e15 &&
+      value == static_cast<double>(static_cast<int64_t>(value))) {
+    if (value == 0 && std::signbit(value))
+      return static_cast<size_t>(std::to_chars(out, out + 32, -0.0).ptr - out);
+    return static_cast<size_t>(std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr - out);
+  }
   char sci[48];
   auto r = single ? std::to_chars(sci, sci + sizeof sci, static_cast<float>(value),
                                   std::chars_format::scientific)
