@@ -1,0 +1,1 @@
+kestrola_bench(printing_bench SOURCES PrintingBench.cpp DEPS kestrola_printing)
