@@ -30,6 +30,12 @@ bool IsNumberChar(char16_t c) {
   return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.' || c == u'e' || c == u'E';
 }
 
+// Characters that ReadKey treats specially: quotes, the colon and the blanks it drops.
+bool IsKeySpecial(char16_t c) {
+  return c == u'"' || c == u'\'' || c == u':' || c == u'\r' || c == u'\n' || c == u'\t' ||
+         c == u' ';
+}
+
 int HexDigit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
   if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -232,8 +238,11 @@ class Reader {
       } else if (c == u'\r' || c == u'\n' || c == u'\t' || c == u' ') {
         ++pos_;
       } else {
-        key.push_back(c);
-        ++pos_;
+        // Ordinary characters are taken as one run.
+        int64_t end = pos_ + 1;
+        while (end <= len_ && !IsKeySpecial(t_[static_cast<size_t>(end - 1)])) ++end;
+        key.append(Mid(pos_, end - pos_));
+        pos_ = end;
       }
     }
     return key;
