@@ -301,22 +301,39 @@ class Parser {
     }
   }
 
+  // Scans a number from the "-" or digit at pos_ and converts it. Plain shapes (digits, an
+  // optional fraction, an optional signed exponent) that fit in 19 digits with a small
+  // exponent are converted exactly from the text; others go through a narrow copy and
+  // from_chars.
   void ParseNumber(Entry& e) {
     const size_t start = pos_;
-    num_.clear();
-    num_.push_back(static_cast<char>(s_[pos_]));
-    size_t p = pos_ + 1;
-    bool seenPoint = false, exponent = false, plain = true;
+    const char16_t* s = s_;
+    size_t p = start + 1;
+    uint64_t mantissa = 0;
+    int digits = 0;    // significant digits gathered into mantissa
+    int fraction = 0;  // fraction digits gathered into mantissa
+    int intDigits = s[start] == '-' ? 0 : 1;
+    int fracDigits = 0;
+    bool seenPoint = false, exponent = false, exact = true;
+    if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
     for (; p < len_; ++p) {
-      char16_t c = s_[p];
+      char16_t c = s[p];
       if (c >= '0' && c <= '9') {
-        num_.push_back(static_cast<char>(c));
+        unsigned d = c - '0';
+        seenPoint ? ++fracDigits : ++intDigits;
+        if (digits < 19) {
+          mantissa = mantissa * 10 + d;
+          digits += mantissa != 0;
+          fraction += seenPoint;
+        } else {
+          exact = false;
+        }
       } else if (c == '.') {
         if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", p + 1);
-        if (num_.back() == '-') Fail(kErrTypeMismatch, u"Digit expected at character ", p + 1);
+        if (p == start + 1 && s[start] == '-') {
+          Fail(kErrTypeMismatch, u"Digit expected at character ", p + 1);
+        }
         seenPoint = true;
-        plain = false;
-        num_.push_back('.');
       } else if (c == 'e' || c == 'E') {
         ++p;
         exponent = true;
@@ -325,26 +342,53 @@ class Parser {
         break;
       }
     }
+    int exp10 = 0;
+    bool expShape = true;  // the exponent is one optional sign and then digits only
     if (exponent) {
-      plain = false;
-      num_.push_back('e');
-      bool seenSign = false;
+      bool seenSign = false, negExp = false;
+      size_t expDigits = 0;
       for (; p < len_; ++p) {
-        char16_t c = s_[p];
+        char16_t c = s[p];
         if (c == '+' || c == '-') {
           if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", p + 1);
           seenSign = true;
-          num_.push_back(static_cast<char>(c));
+          if (expDigits) expShape = false;
+          negExp = c == '-';
         } else if (c >= '0' && c <= '9') {
-          num_.push_back(static_cast<char>(c));
+          ++expDigits;
+          if (exp10 < 10000) exp10 = exp10 * 10 + (c - '0');
         } else {
           break;
         }
       }
+      if (!expDigits) expShape = false;
+      if (negExp) exp10 = -exp10;
     }
     pos_ = p;
     if (pos_ >= len_) {
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
+    }
+    const bool negative = s[start] == '-';
+    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0) &&
+        mantissa <= (uint64_t{1} << 53)) {
+      // mantissa and 10^|e| are both exact doubles, so one multiply or divide rounds correctly.
+      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+      int e10 = exp10 - fraction;
+      if (e10 >= -22 && e10 <= 22) {
+        double value = static_cast<double>(mantissa);
+        value = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+        new (e.cell.raw) double(negative ? -value : value);
+        e.tag = kDouble;
+        return;
+      }
+    }
+    // The collected text: the scanned characters with the exponent letter in lower case.
+    num_.resize(p - start);
+    for (size_t i = start; i < p; ++i) {
+      char16_t c = s[i];
+      num_[i - start] = c == 'E' ? 'e' : static_cast<char>(c);
     }
     if (decimal_) {
       Decimal d;
@@ -356,13 +400,7 @@ class Parser {
       return;
     }
     double value;
-    const size_t digits = num_.size() - (num_[0] == '-');
-    if (plain && digits >= 1 && digits <= 15) {
-      // Whole numbers of up to 15 digits are exact as doubles.
-      int64_t v = 0;
-      for (size_t i = num_[0] == '-'; i < num_.size(); ++i) v = v * 10 + (num_[i] - '0');
-      value = num_[0] == '-' ? -static_cast<double>(v) : static_cast<double>(v);
-    } else if (!ToDouble(value)) {
+    if (!ToDouble(value)) {
       Fail(kErrOverflow, u"Number overflow or parse error at character ", start + 1);
     }
     new (e.cell.raw) double(value);

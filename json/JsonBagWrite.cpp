@@ -64,6 +64,13 @@ size_t FormatFloating(char* out, double value, bool single) {
       return static_cast<size_t>(std::to_chars(out, out + 32, -0.0).ptr - out);
     return static_cast<size_t>(std::to_chars(out, out + 32, static_cast<int64_t>(value)).ptr - out);
   }
+  // Inside the plain range the shortest form, when it comes out without an exponent, is
+  // already the wanted text.
+  if (!single && std::fabs(value) >= 1e-7 && std::fabs(value) < 1e15) {
+    char* end = std::to_chars(out, out + 32, value).ptr;
+    if (!std::memchr(out, 'e', static_cast<size_t>(end - out)))
+      return static_cast<size_t>(end - out);
+  }
   char sci[48];
   auto r = single ? std::to_chars(sci, sci + sizeof sci, static_cast<float>(value),
                                   std::chars_format::scientific)
