@@ -12,12 +12,14 @@ namespace kestrola {
 
 namespace jsonbag {
 
-SharedChars* NewChars(const char16_t* s, size_t n) {
-  if (n > UINT32_MAX) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
-  auto* c = static_cast<SharedChars*>(::operator new(sizeof(SharedChars) + n * sizeof(char16_t)));
+SharedChars* NewChars(const char16_t* s, size_t n, bool narrow) {
+  if (n > 0x7FFFFFFF) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  auto* c = static_cast<SharedChars*>(
+      ::operator new(sizeof(SharedChars) + n * (narrow ? 1 : sizeof(char16_t))));
   new (&c->refs) std::atomic<uint32_t>(1);
   c->length = static_cast<uint32_t>(n);
-  std::memcpy(c->Data(), s, n * sizeof(char16_t));
+  c->narrow = narrow;
+  StoreUnits(c->Data(), s, n, narrow);
   return c;
 }
 
@@ -97,8 +99,7 @@ Variant CellToVariant(const Cell& cell, uint8_t tag) {
     case kDate:
       return Variant(cell.As<Date>());
     case kString: {
-      const auto& t = cell.As<PackedText>();
-      return Variant(std::u16string(t.Data(), t.Length()));
+      return Variant(cell.As<PackedText>().View().Str());
     }
     case kBag:
     case kObject:
@@ -139,7 +140,7 @@ int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
   const ObjHeader* h = Header(b);
   if (!h->index) {
     for (uint32_t i = 0; i < b.count_; ++i) {
-      if (names[i].View() == name) return i;
+      if (names[i].View().Equals(name)) return i;
     }
     return -1;
   }
@@ -147,7 +148,7 @@ int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
   for (;;) {
     uint32_t e = h->index[slot];
     if (e == 0) return -1;
-    if (names[e - 1].View() == name) return e - 1;
+    if (names[e - 1].View().Equals(name)) return e - 1;
     slot = (slot + 1) & h->indexMask;
   }
 }
@@ -165,7 +166,7 @@ void Store::RebuildIndex(JsonBag& b) {
   h->indexMask = size - 1;
   const PackedText* names = Names(b);
   for (uint32_t i = 0; i < b.count_; ++i) {
-    uint32_t slot = HashName(names[i].Data(), names[i].Length()) & h->indexMask;
+    uint32_t slot = names[i].View().Hash() & h->indexMask;
     while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
     h->index[slot] = i + 1;
   }
@@ -216,8 +217,7 @@ void Store::Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name) {
     RebuildIndex(b);
     return;
   }
-  const PackedText& n = Names(b)[pos];
-  uint32_t slot = HashName(n.Data(), n.Length()) & h->indexMask;
+  uint32_t slot = Names(b)[pos].View().Hash() & h->indexMask;
   while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
   h->index[slot] = pos + 1;
 }
@@ -419,7 +419,7 @@ void JsonBag::SetItem(const Variant& key, const Variant& value) {
 std::u16string JsonBag::Name(int32_t index) const {
   if (isArray_) Raise(kErrInvalidCall, u"Array items do not have names");
   if (index < 1 || static_cast<uint32_t>(index) > count_) StoreFail(kErrSubscript);
-  return std::u16string(Store::Names(*this)[index - 1].View());
+  return Store::Names(*this)[index - 1].View().Str();
 }
 
 std::shared_ptr<JsonBag> JsonBag::AddNewArray(const Variant& key) {
@@ -450,7 +450,7 @@ std::vector<std::u16string> JsonBag::NewEnum() const {
   if (isArray_) Raise(kErrInvalidCall, u"Arrays must be iterated using index values");
   std::vector<std::u16string> names;
   names.reserve(count_);
-  for (uint32_t i = 0; i < count_; ++i) names.emplace_back(Store::Names(*this)[i].View());
+  for (uint32_t i = 0; i < count_; ++i) names.push_back(Store::Names(*this)[i].View().Str());
   return names;
 }
 

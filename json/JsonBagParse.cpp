@@ -210,7 +210,8 @@ class Parser {
     // Something must follow the closing quote; a string that is not closed, or is closed by
     // the text's last character, cannot be part of a complete document.
     if (pos_ >= len_) RaiseExpected(u"\"", len_ + 1);
-    if (isName && n > PackedText::kInline) {
+    if (isName &&
+        (n > PackedText::kInlineNarrow || (n > PackedText::kInline && !FitsNarrow(chars, n)))) {
       InitShared(out, Intern(chars, n));
     } else {
       InitText(out, chars, n);
@@ -280,10 +281,10 @@ class Parser {
     size_t mask = interned_.size() - 1;
     size_t slot = HashName(s, n) & mask;
     while (SharedChars* c = interned_[slot]) {
-      if (c->length == n && std::memcmp(c->Data(), s, n * sizeof(char16_t)) == 0) return c;
+      if (Chars{c->Data(), c->length, c->narrow != 0}.Equals(s, n)) return c;
       slot = (slot + 1) & mask;
     }
-    SharedChars* c = NewChars(s, n);
+    SharedChars* c = NewChars(s, n, FitsNarrow(s, n));
     interned_[slot] = c;
     ++internCount_;
     return c;
@@ -295,7 +296,7 @@ class Parser {
     size_t mask = interned_.size() - 1;
     for (SharedChars* c : old) {
       if (!c) continue;
-      size_t slot = HashName(c->Data(), c->length) & mask;
+      size_t slot = Chars{c->Data(), c->length, c->narrow != 0}.Hash() & mask;
       while (interned_[slot]) slot = (slot + 1) & mask;
       interned_[slot] = c;
     }
@@ -489,7 +490,8 @@ class Parser {
     if (n <= 8) {
       for (size_t i = first; i < last; ++i) {
         for (size_t j = i + 1; j < last; ++j) {
-          if (scratch_[j].tag != kDropped && scratch_[i].name.View() == scratch_[j].name.View()) {
+          if (scratch_[j].tag != kDropped &&
+              scratch_[i].name.View().Equals(scratch_[j].name.View())) {
             DestroyEntry(scratch_[i]);
             scratch_[i].tag = kDropped;
             ++dropped;
@@ -504,10 +506,10 @@ class Parser {
     seen_.assign(size, 0);
     for (size_t i = last; i-- > first;) {
       const PackedText& name = scratch_[i].name;
-      size_t slot = HashName(name.Data(), name.Length()) & (size - 1);
+      size_t slot = name.View().Hash() & (size - 1);
       bool repeated = false;
       while (uint32_t s = seen_[slot]) {
-        if (scratch_[first + s - 1].name.View() == name.View()) {
+        if (scratch_[first + s - 1].name.View().Equals(name.View())) {
           repeated = true;
           break;
         }

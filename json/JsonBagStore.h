@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "json/JsonBag.h"
@@ -17,15 +18,33 @@
 namespace kestrola::jsonbag {
 
 // Immutable characters shared by reference count (member names repeat across a document, so
-// the parser hands every occurrence of a long name the same block).
+// the parser hands every occurrence of a long name the same block). A text whose code units are
+// all below 256 is held narrow, one byte per code unit.
 struct SharedChars {
   std::atomic<uint32_t> refs;
-  uint32_t length;
-  char16_t* Data() { return reinterpret_cast<char16_t*>(this + 1); }
-  const char16_t* Data() const { return reinterpret_cast<const char16_t*>(this + 1); }
+  uint32_t length : 31;
+  uint32_t narrow : 1;
+  void* Data() { return this + 1; }
+  const void* Data() const { return this + 1; }
 };
 
-SharedChars* NewChars(const char16_t* s, size_t n);
+// True when every code unit of s[0..n) is below 256.
+inline bool FitsNarrow(const char16_t* s, size_t n) {
+  char16_t any = 0;
+  for (size_t i = 0; i < n; ++i) any |= s[i];
+  return any < 256;
+}
+// Copies n code units into dst, narrow (one byte each) or wide.
+inline void StoreUnits(void* dst, const char16_t* s, size_t n, bool narrow) {
+  if (!narrow) {
+    std::memcpy(dst, s, n * sizeof(char16_t));
+    return;
+  }
+  auto* d = static_cast<unsigned char*>(dst);
+  for (size_t i = 0; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);
+}
+
+SharedChars* NewChars(const char16_t* s, size_t n, bool narrow);
 inline void Retain(SharedChars* c) {
   c->refs.fetch_add(1, std::memory_order_relaxed);
 }
@@ -33,34 +52,87 @@ inline void Release(SharedChars* c) {
   if (c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) ::operator delete(c);
 }
 
-// A 16-byte text: up to seven code units inline, longer texts in a SharedChars block.
-// Moved by plain byte copy.
+// Hash of a member name (over code unit values, whatever the storage width).
+template <class Unit>
+inline uint32_t HashUnits(const Unit* s, size_t n) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<char16_t>(s[i])) * 16777619u;
+  return h;
+}
+inline uint32_t HashName(const char16_t* s, size_t n) {
+  return HashUnits(s, n);
+}
+
+// Characters seen without copying: n code units at p, one byte or two each.
+struct Chars {
+  const void* p;
+  size_t n;
+  bool narrow;
+
+  const unsigned char* Narrow() const { return static_cast<const unsigned char*>(p); }
+  const char16_t* Wide() const { return static_cast<const char16_t*>(p); }
+  uint32_t Hash() const { return narrow ? HashUnits(Narrow(), n) : HashUnits(Wide(), n); }
+  std::u16string Str() const {
+    if (!narrow) return std::u16string(Wide(), n);
+    std::u16string out(n, u'\0');
+    for (size_t i = 0; i < n; ++i) out[i] = Narrow()[i];
+    return out;
+  }
+  bool Equals(const char16_t* s, size_t k) const {
+    if (k != n) return false;
+    if (!narrow) return std::memcmp(p, s, n * sizeof(char16_t)) == 0;
+    const unsigned char* a = Narrow();
+    for (size_t i = 0; i < n; ++i) {
+      if (a[i] != s[i]) return false;
+    }
+    return true;
+  }
+  bool Equals(std::u16string_view s) const { return Equals(s.data(), s.size()); }
+  bool Equals(const Chars& o) const {
+    if (o.n != n) return false;
+    if (narrow == o.narrow) return std::memcmp(p, o.p, narrow ? n : n * sizeof(char16_t)) == 0;
+    return narrow ? Equals(o.Wide(), o.n) : o.Equals(Wide(), n);
+  }
+};
+
+// A 16-byte text: up to seven wide or fourteen narrow code units inline, longer texts in a
+// SharedChars block. Moved by plain byte copy.
 struct PackedText {
   static constexpr uint16_t kHeap = 0xFFFF;
+  static constexpr uint16_t kNarrowTag = 0x100;  // inline narrow: kNarrowTag + length
   static constexpr size_t kInline = 7;
+  static constexpr size_t kInlineNarrow = 14;
   alignas(8) unsigned char bytes[14];
-  uint16_t tag;  // inline length, or kHeap
+  uint16_t tag;  // inline wide length, kNarrowTag + inline narrow length, or kHeap
 
   SharedChars* Heap() const {
     SharedChars* c;
     std::memcpy(&c, bytes, sizeof c);
     return c;
   }
-  size_t Length() const { return tag == kHeap ? Heap()->length : tag; }
-  const char16_t* Data() const {
-    return tag == kHeap ? Heap()->Data() : reinterpret_cast<const char16_t*>(bytes);
+  Chars View() const {
+    if (tag == kHeap) {
+      SharedChars* c = Heap();
+      return {c->Data(), c->length, c->narrow != 0};
+    }
+    if (tag >= kNarrowTag) return {bytes, size_t{tag} - kNarrowTag, true};
+    return {bytes, tag, false};
   }
-  std::u16string_view View() const { return {Data(), Length()}; }
+  size_t Length() const { return View().n; }
 };
 static_assert(sizeof(PackedText) == 16);
 
 // Makes t an own copy of s[0..n).
 inline void InitText(PackedText& t, const char16_t* s, size_t n) {
-  if (n <= PackedText::kInline) {
+  const bool narrow = FitsNarrow(s, n);
+  if (narrow && n <= PackedText::kInlineNarrow) {
+    StoreUnits(t.bytes, s, n, true);
+    t.tag = static_cast<uint16_t>(PackedText::kNarrowTag + n);
+  } else if (n <= PackedText::kInline) {
     std::memcpy(t.bytes, s, n * sizeof(char16_t));
     t.tag = static_cast<uint16_t>(n);
   } else {
-    SharedChars* c = NewChars(s, n);
+    SharedChars* c = NewChars(s, n, narrow);
     std::memcpy(t.bytes, &c, sizeof c);
     t.tag = PackedText::kHeap;
   }
@@ -118,13 +190,6 @@ static_assert(sizeof(ObjectRef) <= 16 && sizeof(Decimal) <= 16 &&
 void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value);
 Variant CellToVariant(const Cell& cell, uint8_t tag);
 void DestroyCell(Cell& cell, uint8_t tag);
-
-// Hash of a member name for the object index.
-inline uint32_t HashName(const char16_t* s, size_t n) {
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < n; ++i) h = (h ^ s[i]) * 16777619u;
-  return h;
-}
 
 // The item block of a node. Arrays: [Cell x cap][tag x cap]. Objects: [ObjHeader]
 // [Cell x cap][PackedText name x cap][tag x cap]. Objects past kIndexFrom members keep an

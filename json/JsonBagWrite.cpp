@@ -182,7 +182,7 @@ class Writer {
     if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
     if (ws_) Indent(level);
     if (name) {
-      Escape(name->Data(), name->Length());
+      Escape(name->View());
       Put(u':');
     }
     char num[64];
@@ -241,8 +241,7 @@ class Writer {
         return false;
       }
       case kString: {
-        const auto& t = cell.As<PackedText>();
-        Escape(t.Data(), t.Length());
+        Escape(cell.As<PackedText>().View());
         return false;
       }
       case kBag:
@@ -274,7 +273,7 @@ class Writer {
                 NameText(name) + u", unknown/unsupported type = " + Widen({num, r.ptr}));
   }
   static std::u16string NameText(const PackedText* name) {
-    return name ? std::u16string(name->View()) : std::u16string();
+    return name ? name->View().Str() : std::u16string();
   }
 
   void PutNumber(const char* first, const char* last) { PutAscii(first, last - first); }
@@ -307,7 +306,16 @@ class Writer {
     }
   }
 
-  void Escape(const char16_t* s, size_t n) {
+  void Escape(const Chars& text) {
+    if (text.narrow) {
+      Escape(text.Narrow(), text.n);
+    } else {
+      Escape(text.Wide(), text.n);
+    }
+  }
+
+  template <class Unit>
+  void Escape(const Unit* s, size_t n) {
     char16_t* d = Room(n * 6 + 2);
     char16_t* start = d;
     *d++ = u'"';
