@@ -78,6 +78,36 @@ bool Ejecutar(std::u16string_view statement) {
   }
 }
 
+bool IniciarTransaccion() {
+  try {
+    Conexion().BeginTrans();
+    return true;
+  } catch (const Error&) {
+    LogFailure();
+    return false;
+  }
+}
+
+bool ConfirmarTransaccion() {
+  try {
+    Conexion().CommitTrans();
+    return true;
+  } catch (const Error&) {
+    LogFailure();
+    return false;
+  }
+}
+
+bool DeshacerTransaccion() {
+  try {
+    Conexion().RollbackTrans();
+    return true;
+  } catch (const Error&) {
+    LogFailure();
+    return false;
+  }
+}
+
 void Reiniciar() {
   Conexion().Close();
   Conectado = false;

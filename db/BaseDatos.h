@@ -35,6 +35,13 @@ std::shared_ptr<Recordset> AbrirConsulta(std::u16string_view query, int cursorTy
 // Runs a statement; false after logging the errors.
 bool Ejecutar(std::u16string_view statement);
 
+// One transaction on Conexion: statements run between IniciarTransaccion and
+// ConfirmarTransaccion take effect together, or not at all after DeshacerTransaccion. Each
+// returns false after logging the errors; a confirmation that fails leaves nothing done.
+bool IniciarTransaccion();
+bool ConfirmarTransaccion();
+bool DeshacerTransaccion();
+
 // Closes Conexion and sets Conectado to false, as at the start of the process (for tests).
 void Reiniciar();
 

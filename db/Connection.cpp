@@ -150,6 +150,54 @@ void Connection::Execute(std::u16string_view commandText, int /*options*/) {
   }
 }
 
+void Connection::BeginTrans() {
+  errors_.clear();
+  if (State() != adStateOpen) {
+    throw Error(kErrObjectClosed, u"Connection",
+                u"Operation is not allowed when the object is closed.");
+  }
+  SQLRETURN rc = SQLSetConnectAttr(
+      dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
+  if (!SQL_SUCCEEDED(rc)) Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
+  if (rc == SQL_SUCCESS_WITH_INFO) CollectInfo(SQL_HANDLE_DBC, dbc_);
+}
+
+void Connection::EndTrans(bool commit) {
+  errors_.clear();
+  if (State() != adStateOpen) {
+    throw Error(kErrObjectClosed, u"Connection",
+                u"Operation is not allowed when the object is closed.");
+  }
+  SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
+  bool ended = SQL_SUCCEEDED(rc);
+  if (!ended) {
+    std::vector<ProviderError> records = OdbcDiagnostics::Read(SQL_HANDLE_DBC, dbc_);
+    errors_.insert(errors_.end(), records.begin(), records.end());
+    // A commit the server refused leaves the work undone; it is rolled back so that the
+    // connection does not stay inside the failed transaction.
+    if (commit) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  } else if (rc == SQL_SUCCESS_WITH_INFO) {
+    CollectInfo(SQL_HANDLE_DBC, dbc_);
+  }
+  // Automatic commit comes back on whatever the outcome, for the statements that follow.
+  SQLRETURN on = SQLSetConnectAttr(
+      dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+  if (!ended) {
+    std::u16string description =
+        errors_.empty() ? u"The transaction could not be ended" : errors_.front().description;
+    throw Error(kErrProvider, u"Connection", description);
+  }
+  if (!SQL_SUCCEEDED(on)) Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
+}
+
+void Connection::CommitTrans() {
+  EndTrans(true);
+}
+
+void Connection::RollbackTrans() {
+  EndTrans(false);
+}
+
 bool Connection::IsConnectionLost() const {
   for (const ProviderError& e : errors_) {
     if (OdbcDiagnostics::IsConnectionLostState(e.sqlState)) return true;

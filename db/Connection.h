@@ -55,6 +55,13 @@ class Connection {
   // Runs a statement; any rows it returns are discarded.
   void Execute(std::u16string_view commandText, int options = adCmdUnspecified);
 
+  // Transactions: BeginTrans turns automatic commit off, so that the statements after it form
+  // one unit; CommitTrans and RollbackTrans end that unit and turn automatic commit back on.
+  // Each raises kestrola::Error when the connection is closed or the driver refuses.
+  void BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+
   // The diagnostic records of the last call, in the provider's order.
   const std::vector<ProviderError>& Errors() const { return errors_; }
 
@@ -69,6 +76,7 @@ class Connection {
   // Collects the records of a handle into Errors() and raises the error for them.
   [[noreturn]] void Fail(int16_t handleType, void* handle, const char16_t* source);
   void CollectInfo(int16_t handleType, void* handle);
+  void EndTrans(bool commit);
 
   void* dbc_ = nullptr;
   int32_t commandTimeout_ = 30;
