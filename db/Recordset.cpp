@@ -102,7 +102,9 @@ template <class Unit>
 bool ReadChunks(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
                 std::basic_string<Unit>& out) {
   constexpr size_t kTerminator = std::is_same_v<Unit, char16_t> ? 1 : 0;
-  std::basic_string<Unit> buffer(2048, Unit{});
+  // One buffer serves every read of the thread, so that a value costs no allocation beyond
+  // its own text.
+  thread_local std::basic_string<Unit> buffer(256, Unit{});
   out.clear();
   while (true) {
     SQLLEN indicator = 0;

@@ -11,7 +11,12 @@
 //   BaseDatos::Conectar(target.server, target.database, target.user, target.password);
 //
 // UsePostgres/UseSqlite write a private odbcinst.ini that maps "SQL Server" to the driver and
-// select it with ODBCSYSINI; call one of them before the first connection of the process.
+// select it with ODBCSYSINI; call one of them before the first connection of the process. The
+// driver manager keeps the first mapping it reads until the process ends, so one test
+// executable talks to one of the two drivers only.
+//
+// Queue tables: run QueueSchema() on a new database. Every database of the private server is
+// dropped with it when the fixture stops.
 
 #include <unistd.h>
 
@@ -65,8 +70,8 @@ inline void UseSqlite() {
 
 // The server setting for the private PostgreSQL: the port travels inside it, since the
 // connection string puts nothing between the server and the next attribute.
-inline std::u16string PostgresServer() {
-  return u"127.0.0.1;port=" + Text::FromUtf8(std::to_string(kPostgresPort));
+inline std::u16string PostgresServer(int port = kPostgresPort) {
+  return u"127.0.0.1;port=" + Text::FromUtf8(std::to_string(port));
 }
 
 // The superuser of the private server, on its maintenance database.
