@@ -181,6 +181,61 @@ void Store::Allocate(JsonBag& b, uint32_t n) {
   if (!b.isArray_) *Header(b) = ObjHeader{nullptr, 0, 0};
 }
 
+namespace {
+
+// Hands allocate_shared one allocation with room for `extra` more bytes after the node, and
+// reports where that room starts.
+struct TailRoom {
+  size_t extra;
+  void* tail = nullptr;
+};
+
+template <class T>
+struct TailAllocator {
+  using value_type = T;
+  TailRoom* room;
+  explicit TailAllocator(TailRoom* r) : room(r) {}
+  template <class U>
+  TailAllocator(const TailAllocator<U>& o) : room(o.room) {}
+  T* allocate(size_t n) {
+    const size_t head = (n * sizeof(T) + 7) & ~size_t{7};
+    void* p = std::malloc(head + room->extra);
+    if (!p) throw std::bad_alloc();
+    room->tail = static_cast<char*>(p) + head;
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) { std::free(p); }
+  template <class U>
+  bool operator==(const TailAllocator<U>&) const {
+    return true;
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n) {
+  if (n == 0) {
+    auto node = std::make_shared<JsonBag>();
+    node->isArray_ = isArray;
+    return node;
+  }
+  if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  TailRoom room{BlockBytes(n, isArray)};
+  auto node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>(&room));
+  node->isArray_ = isArray;
+  node->block_ = room.tail;
+  node->capacity_ = n;
+  node->ownBlock_ = 1;
+  if (!isArray) *Header(*node) = ObjHeader{nullptr, 0, 0};
+  return node;
+}
+
+void Store::FreeBlock(JsonBag& b) {
+  if (!b.ownBlock_) std::free(b.block_);
+  b.block_ = nullptr;
+  b.ownBlock_ = 0;
+}
+
 void Store::Reserve(JsonBag& b, uint32_t n) {
   if (n <= b.capacity_) return;
   if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
@@ -196,7 +251,7 @@ void Store::Reserve(JsonBag& b, uint32_t n) {
       std::memcpy(Names(fresh), Names(b), size_t{b.count_} * sizeof(PackedText));
       *Header(fresh) = *Header(b);
     }
-    std::free(b.block_);
+    FreeBlock(b);
   }
   b.block_ = fresh.block_;
   b.capacity_ = cap;
@@ -321,8 +376,7 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
     for (uint32_t i = 0; i < count_; ++i) jsonbag::DestroyText(names[i]);
     delete[] Store::Header(*this)->index;
   }
-  std::free(block_);
-  block_ = nullptr;
+  Store::FreeBlock(*this);
   count_ = 0;
   capacity_ = 0;
 }

@@ -77,7 +77,8 @@ class JsonBag : public Object {
   // Item storage; the layout of block_ is private to JsonBag.cpp.
   void* block_ = nullptr;
   uint32_t count_ = 0;
-  uint32_t capacity_ : 29 = 0;
+  uint32_t capacity_ : 28 = 0;
+  uint32_t ownBlock_ : 1 = 0;  // block_ lies in the node's own allocation (made by the parser)
   uint32_t whitespace_ : 1 = 0;
   uint32_t decimalMode_ : 1 = 0;
   uint32_t isArray_ : 1 = 0;

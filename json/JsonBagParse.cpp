@@ -81,7 +81,7 @@ class Parser {
     if (c != '{' && c != '[') RaiseExpected(u"either { or [", pos_ + 1);
     ++pos_;
     root_.isArray_ = c == '[';
-    frames_.push_back(Frame{&root_, nullptr, 0, c == '[', false});
+    frames_.push_back(Frame{&root_, 0, c == '[', false});
     try {
       Loop();
     } catch (...) {
@@ -92,9 +92,8 @@ class Parser {
 
  private:
   struct Frame {
-    JsonBag* node;
-    std::shared_ptr<JsonBag> holder;  // keeps a child alive until it is stored in its parent
-    size_t start;                     // its first entry on the scratch stack
+    JsonBag* node;  // the root; children are made when they close, at their final size
+    size_t start;   // its first entry on the scratch stack
     bool isArray;
     bool seen;  // an object has read its first member
   };
@@ -157,11 +156,7 @@ class Parser {
         Fail(kErrOutOfStack, u"Out of stack space at character ", pos_ + 1);
       }
       ++pos_;
-      auto child = std::make_shared<JsonBag>();
-      child->decimalMode_ = decimal_;
-      child->isArray_ = c == '[';
-      JsonBag* node = child.get();
-      frames_.push_back(Frame{node, std::move(child), scratch_.size(), c == '[', false});
+      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false});
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       ParseNumber(e);
     } else if (Matches(u"null", 4)) {
@@ -445,27 +440,47 @@ class Parser {
   }
 
   // The container on top of the frame stack is complete: give it its items and store it in
-  // its parent's pending entry.
+  // its parent's pending entry. A child node and its item block are one allocation.
   void Close() {
-    Frame f = std::move(frames_.back());
-    frames_.pop_back();
-    Finish(*f.node, f.start, scratch_.size());
-    scratch_.resize(f.start);
-    if (f.holder) {
-      Entry& e = scratch_.back();
-      new (e.cell.raw) ObjectRef(std::move(f.holder));
-      e.tag = kBag;
+    // The frame is popped only once its node is built, so that a failure leaves the open
+    // containers as they were for Salvage.
+    const Frame f = frames_.back();
+    const size_t last = scratch_.size();
+    if (f.node) {
+      Finish(*f.node, f.start, last);
+      frames_.pop_back();
+      scratch_.resize(f.start);
+      return;
     }
+    const uint32_t kept = Kept(f.isArray, f.start, last);
+    std::shared_ptr<JsonBag> child = Store::NewWithBlock(f.isArray, kept);
+    child->decimalMode_ = decimal_;
+    Fill(*child, f.start, last);
+    frames_.pop_back();
+    scratch_.resize(f.start);
+    Entry& e = scratch_.back();
+    new (e.cell.raw) ObjectRef(std::move(child));
+    e.tag = kBag;
   }
 
-  // Moves entries [first, last) of the scratch stack into node, which is empty. In an object a
-  // member whose name comes again later is dropped: the last one wins and keeps its place.
+  // Moves entries [first, last) of the scratch stack into node, which is empty.
   void Finish(JsonBag& node, size_t first, size_t last) {
+    Store::Allocate(node, Kept(node.isArray_, first, last));
+    Fill(node, first, last);
+  }
+
+  // The number of entries [first, last) that stay. In an object a member whose name comes
+  // again later is dropped: the last one wins and keeps its place.
+  uint32_t Kept(bool isArray, size_t first, size_t last) {
     size_t n = last - first;
-    size_t kept = n;
-    if (!node.isArray_ && n > 1) kept = n - DropRepeatedNames(first, last);
-    Store::Allocate(node, static_cast<uint32_t>(kept));
-    if (kept == 0) {
+    if (!isArray && n > 1) n -= DropRepeatedNames(first, last);
+    if (n > Store::kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+    return static_cast<uint32_t>(n);
+  }
+
+  // Moves the kept entries [first, last) into node's block, sized for them.
+  void Fill(JsonBag& node, size_t first, size_t last) {
+    if (node.capacity_ == 0) {
       for (size_t i = first; i < last; ++i) DestroyEntry(scratch_[i]);
       return;
     }
@@ -479,6 +494,7 @@ class Parser {
       std::memcpy(&cells[k], &e.cell, sizeof(Cell));
       tags[k] = e.tag;
       if (names) std::memcpy(&names[k], &e.name, sizeof(PackedText));
+      e.tag = kDropped;  // moved; nothing left to release
       ++k;
     }
     node.count_ = k;

@@ -204,7 +204,7 @@ static_assert(sizeof(ObjHeader) == 16);
 class Store {
  public:
   static constexpr uint32_t kIndexFrom = 8;
-  static constexpr uint32_t kMaxCapacity = (1u << 29) - 1;
+  static constexpr uint32_t kMaxCapacity = (1u << 28) - 1;
 
   static size_t BlockBytes(uint32_t cap, bool isArray) {
     return isArray ? size_t{cap} * 17 : 16 + size_t{cap} * 33;
@@ -233,6 +233,11 @@ class Store {
   // Gives the node a block of exactly n items (the node must be empty); the caller fills it
   // and sets count_.
   static void Allocate(JsonBag& b, uint32_t n);
+  // A new empty node of the given form whose block of exactly n items lies in the same
+  // allocation as the node itself; the caller fills it and sets count_.
+  static std::shared_ptr<JsonBag> NewWithBlock(bool isArray, uint32_t n);
+  // Frees b's block unless it lies in the node's own allocation.
+  static void FreeBlock(JsonBag& b);
 };
 
 }  // namespace kestrola::jsonbag

@@ -206,3 +206,74 @@ TEST(JsonBagModel, VeryDeepChainIsReleasedWithoutRecursion) {
 
 }  // namespace
 }  // namespace kestrola
+
+namespace kestrola {
+namespace {
+
+using namespace kestrola::testing;
+
+// Parsed children are sized exactly for what they held; they must still grow, shrink and be
+// cleared like nodes built by hand.
+TEST(JsonBagModel, ParsedChildrenGrowShrinkAndClear) {
+  auto bag = Parse(R"({"a":[1,2],"o":{"x":1},"e":[]})");
+  auto a = std::static_pointer_cast<JsonBag>(bag->Item(u"a").AsObject());
+  auto o = std::static_pointer_cast<JsonBag>(bag->Item(u"o").AsObject());
+  auto e = std::static_pointer_cast<JsonBag>(bag->Item(u"e").AsObject());
+  a->SetItem(Variant::Null(), 3.0);
+  a->SetItem(1, u"one");
+  for (int i = 0; i < 20; ++i) o->SetItem(u"k" + Text::FromUtf8(std::to_string(i)), double(i));
+  o->SetItem(u"x", 2.0);
+  o->Remove(u"k3");
+  e->SetItem(Variant::Null(), true);
+  EXPECT_EQ(a->Count(), 3);
+  EXPECT_EQ(o->Count(), 20);
+  EXPECT_EQ(o->Item(u"k19").AsDouble(), 19.0);
+  EXPECT_EQ(S(o->Name(20)), "x");
+  EXPECT_FALSE(o->Exists(u"k3"));
+  EXPECT_EQ(Json(*a), R"(["one",2,3])");
+  EXPECT_EQ(Json(*e), "[true]");
+  o->Clear();
+  o->SetItem(u"y", 1.0);
+  EXPECT_EQ(Json(*o), R"({"y":1})");
+  a->Remove(1);
+  a->Remove(1);
+  a->Remove(1);
+  EXPECT_EQ(Json(*a), "[]");
+}
+
+// Texts of one-byte code units and wider ones are stored differently; names and values must
+// compare, look up and read back the same either way, at every length.
+TEST(JsonBagModel, NamesAndValuesKeepEveryCodeUnit) {
+  const std::u16string samples[] = {u"",
+                                    u"a",
+                                    u"caf\u00e9",
+                                    u"\u00ff\u00fe",
+                                    u"x\u0100",
+                                    u"fourteen chars",
+                                    u"fifteen chars!!",
+                                    u"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9",
+                                    u"\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac",
+                                    u"\u0101\u0101\u0101\u0101\u0101\u0101\u0101"};
+  JsonBag bag;
+  for (const auto& s : samples) bag.SetItem(s, s);
+  for (const auto& s : samples) {
+    EXPECT_TRUE(bag.Exists(s));
+    EXPECT_EQ(bag.Item(s).AsString(), s);
+  }
+  EXPECT_FALSE(bag.Exists(u"caf\u0119"));
+  EXPECT_FALSE(bag.Exists(u"\u0100\u00fe"));
+  JsonBag copy;
+  copy.SetJSON(bag.JSON());
+  ASSERT_EQ(copy.Count(), bag.Count());
+  for (int32_t i = 1; i <= copy.Count(); ++i) {
+    EXPECT_EQ(copy.Name(i), bag.Name(i));
+    EXPECT_EQ(copy.Item(i).AsString(), bag.Item(i).AsString());
+  }
+  // A repeated name is found whatever width its first occurrence was stored in.
+  copy.SetJSON(u"{\"caf\u00e9\":1,\"x\u0100\":2,\"caf\\u00E9\":3,\"x\\u0100\":4}");
+  EXPECT_EQ(copy.Count(), 2);
+  EXPECT_EQ(S(copy.JSON()), "{\"caf\xc3\xa9\":3,\"x\xc4\x80\":4}");
+}
+
+}  // namespace
+}  // namespace kestrola
