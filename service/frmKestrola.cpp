@@ -1,5 +1,7 @@
 #include "service/frmKestrola.h"
 
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QIcon>
 #include <QMenuBar>
 #include <QScrollBar>
@@ -119,6 +121,18 @@ void frmKestrola::Timer1_Timer() {
     }
   }
   enCiclo_ = false;
+}
+
+void frmKestrola::EsperarProcesandoEventos(std::chrono::milliseconds espera) {
+  QEventLoop loop;
+  QTimer::singleShot(espera, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void frmKestrola::closeEvent(QCloseEvent* event) {
+  datos_.Activo = false;
+  Timer1->stop();
+  QMainWindow::closeEvent(event);
 }
 
 void frmKestrola::CargarImagenes(const char16_t* picture, const char16_t* downPicture) {

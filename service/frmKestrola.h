@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -47,9 +48,17 @@ class frmKestrola : public QMainWindow {
   // LeerLog's text (each line framed by carriage returns) as one line per log line.
   static std::u16string TextoParaMostrar(const std::u16string& textoLog);
 
+  // Waits while the window keeps repainting and taking clicks: the pause between jobs.
+  static void EsperarProcesandoEventos(std::chrono::milliseconds espera);
+
   BotonGrafico* cmdService;
   QPlainTextEdit* txtActividad;
   QTimer* Timer1;
+
+ protected:
+  // Closing the window switches the service off, so that a cycle waiting between jobs starts
+  // no further job and the program can end.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CargarImagenes(const char16_t* picture, const char16_t* downPicture);

@@ -2,7 +2,9 @@
 // The command line is ignored.
 #include <QApplication>
 
+#include "printing/ReceiptPreview.h"
 #include "runtime/Application.h"
+#include "service/CicloCola.h"
 #include "service/QtUserInterface.h"
 #include "service/frmKestrola.h"
 
@@ -11,8 +13,14 @@ int main(int argc, char** argv) {
   kestrola::QtUserInterface ui;
   kestrola::Application::SetUi(&ui);
 
+  // Receipts sent to folder printers get a picture beside them.
+  kestrola::ReceiptPreview::Install();
+
   kestrola::frmKestrola window;
   ui.SetParent(&window);
+  // The queue cycle pauses between jobs without freezing the window.
+  kestrola::CicloCola ciclo(&kestrola::frmKestrola::EsperarProcesandoEventos);
+  window.SetCiclo([&ciclo](kestrola::frmKestrola& w) { ciclo.Ejecutar(w.Datos()); });
   window.Form_Load();
   if (window.Terminar()) return 0;
   window.show();
