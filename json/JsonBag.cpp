@@ -184,24 +184,27 @@ void Store::Allocate(JsonBag& b, uint32_t n) {
 namespace {
 
 // Hands allocate_shared one allocation with room for `extra` more bytes after the node, and
-// reports where that room starts.
+// reports where that room starts. The allocator is stateless (the request travels in a
+// thread-local) so that the control block does not grow by a copy of it.
 struct TailRoom {
   size_t extra;
   void* tail = nullptr;
 };
+thread_local TailRoom* tailRequest = nullptr;
 
 template <class T>
 struct TailAllocator {
   using value_type = T;
-  TailRoom* room;
-  explicit TailAllocator(TailRoom* r) : room(r) {}
+  TailAllocator() = default;
   template <class U>
-  TailAllocator(const TailAllocator<U>& o) : room(o.room) {}
+  TailAllocator(const TailAllocator<U>&) {}
   T* allocate(size_t n) {
+    TailRoom* room = tailRequest;
     const size_t head = (n * sizeof(T) + 7) & ~size_t{7};
-    void* p = std::malloc(head + room->extra);
+    void* p = std::malloc(head + (room ? room->extra : 0));
     if (!p) throw std::bad_alloc();
-    room->tail = static_cast<char*>(p) + head;
+    if (room) room->tail = static_cast<char*>(p) + head;
+    tailRequest = nullptr;
     return static_cast<T*>(p);
   }
   void deallocate(T* p, size_t) { std::free(p); }
@@ -221,7 +224,8 @@ std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n) {
   }
   if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
   TailRoom room{BlockBytes(n, isArray)};
-  auto node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>(&room));
+  tailRequest = &room;
+  auto node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>());
   node->isArray_ = isArray;
   node->block_ = room.tail;
   node->capacity_ = n;
