@@ -67,7 +67,7 @@ void UsePostgresDatabase(benchmark::State& state) {
   DbTestEnv::UsePostgres();
   static DbTestEnv::Target target = [] {
     DbTestEnv::Target admin = DbTestEnv::PostgresAdmin();
-    admin.server = DbTestEnv::PostgresServer(kBenchPort);
+    admin.server = DbTestEnv::PostgresServer(DbTestEnv::PostgresPort(kStateDir));
     DbTestEnv::Target t = admin;
     t.database = u"queuebench";
     DbTestEnv::RunOnPostgres(

@@ -8,7 +8,7 @@
 # second role "queue_user" whose password "S3cret;pw}x" needs brace quoting in ODBC strings.
 # STATE_DIR receives:
 #   datadir                 path of the temporary cluster folder (read by pg-stop.sh)
-#   port                    the port
+#   port                    the port the server listens on: PORT, or the next free one above
 #   odbc-postgres/odbcinst.ini   maps the driver name "SQL Server" to psqlODBC
 #   odbc-sqlite/odbcinst.ini     maps the driver name "SQL Server" to the SQLite ODBC driver
 # Select one of them with ODBCSYSINI=STATE_DIR/odbc-postgres (or odbc-sqlite).
@@ -51,9 +51,20 @@ chmod 600 "$data/pwfile"
 [ "$(id -u)" -eq 0 ] && chown "$owner" "$data/pwfile"
 as_owner "$pgbin/initdb" -D "$data/data" -U kestrola --pwfile="$data/pwfile" \
   --auth-local=trust --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$data/initdb.log" 2>&1
-as_owner "$pgbin/pg_ctl" -D "$data/data" -l "$data/server.log" -w -t 60 \
-  -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories=$data -c fsync=off" \
-  start >/dev/null
+# Another build tree may run its own server at the same time: the first free port from PORT
+# upwards is taken, and written to STATE_DIR/port for the clients.
+started=
+for attempt in $(seq 0 49); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then port=$((port + 1)); continue; fi
+  if as_owner "$pgbin/pg_ctl" -D "$data/data" -l "$data/server.log" -w -t 60 \
+    -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories=$data -c fsync=off" \
+    start >/dev/null; then
+    started=yes
+    break
+  fi
+  port=$((port + 1))
+done
+[ -n "$started" ] || { echo "pg-start: no free port for PostgreSQL" >&2; cleanup_on_error; exit 1; }
 echo "$data" >"$state/datadir"
 echo "$port" >"$state/port"
 trap - ERR

@@ -29,7 +29,7 @@ std::u16string QueueQuery(int terminal) {
          U(std::to_string(terminal)) + u" order by cola.idtrabajo";
 }
 
-class DbTest : public ::testing::Test {
+class DbTestBase : public ::testing::Test {
  protected:
   void SetUp() override {
     if (kPostgres) {
@@ -59,7 +59,16 @@ class DbTest : public ::testing::Test {
   std::unique_ptr<LogCapture> log_;
 };
 
-TEST_F(DbTest, QueueQueryUpdateAndDeleteThroughTheSharedConnection) {
+// Each driver gets its own suite name, so that the test names of the two executables differ.
+#if KESTROLA_DB_POSTGRES
+using PostgresDbTest = DbTestBase;
+#define DB_TEST(name) TEST_F(PostgresDbTest, name)
+#else
+using SqliteDbTest = DbTestBase;
+#define DB_TEST(name) TEST_F(SqliteDbTest, name)
+#endif
+
+DB_TEST(QueueQueryUpdateAndDeleteThroughTheSharedConnection) {
   ASSERT_TRUE(Connect()) << log_->All();
   EXPECT_EQ(BaseDatos::Conexion().State(), adStateOpen);
   EXPECT_EQ(BaseDatos::Conexion().CommandTimeout(), 100000);
@@ -106,7 +115,7 @@ TEST_F(DbTest, QueueQueryUpdateAndDeleteThroughTheSharedConnection) {
   EXPECT_TRUE(log_->Lines().empty()) << log_->All();
 }
 
-TEST_F(DbTest, EmptyResultIsAtItsEndAtOnce) {
+DB_TEST(EmptyResultIsAtItsEndAtOnce) {
   ASSERT_TRUE(Connect()) << log_->All();
   for (const auto& s : DbTestEnv::QueueSchema()) Run(s);
   auto queue = Query(QueueQuery(1));
@@ -117,7 +126,7 @@ TEST_F(DbTest, EmptyResultIsAtItsEndAtOnce) {
   EXPECT_THROW(queue->MoveNext(), Error);
 }
 
-TEST_F(DbTest, WrongDatabaseFailsLogsAndLaterConnectWorks) {
+DB_TEST(WrongDatabaseFailsLogsAndLaterConnectWorks) {
   DbTestEnv::Target wrong = target_;
   // SQLite creates a missing file but cannot create one in a missing folder.
   wrong.database = kPostgres ? u"nosuchdb" : target_.database + u".missing/queue.db";
@@ -142,7 +151,7 @@ TEST_F(DbTest, WrongDatabaseFailsLogsAndLaterConnectWorks) {
   EXPECT_EQ(rs->Fields(u"uno").AsLong(), 1);
 }
 
-TEST_F(DbTest, PasswordsAreQuotedAndWrongOnesRefused) {
+DB_TEST(PasswordsAreQuotedAndWrongOnesRefused) {
   if (!kPostgres) GTEST_SKIP() << "the SQLite driver opens files without a login";
   // queue_user's password holds ';' and '}', which only a correctly quoted attribute carries.
   EXPECT_FALSE(BaseDatos::Conectar(target_.server, target_.database, u"queue_user", u"S3cret"));
@@ -155,7 +164,7 @@ TEST_F(DbTest, PasswordsAreQuotedAndWrongOnesRefused) {
       << log_->All();
 }
 
-TEST_F(DbTest, SyntaxErrorGivesNoRecordsetAndTheServersError) {
+DB_TEST(SyntaxErrorGivesNoRecordsetAndTheServersError) {
   ASSERT_TRUE(Connect()) << log_->All();
   EXPECT_EQ(Query(u"selec idtrabajo from colaimpresion"), nullptr);
   auto lines = log_->Lines();
@@ -171,7 +180,7 @@ TEST_F(DbTest, SyntaxErrorGivesNoRecordsetAndTheServersError) {
   EXPECT_EQ(rs->Fields(u"dos").AsLong(), 2);
 }
 
-TEST_F(DbTest, RecordCountIsExactBeyondTheCache) {
+DB_TEST(RecordCountIsExactBeyondTheCache) {
   ASSERT_TRUE(Connect()) << log_->All();
   Run(u"create table numeros (n INTEGER, texto VARCHAR(20))");
   Run(u"with recursive c(x) as (select 1 union all select x + 1 from c where x < 1000) "
@@ -184,7 +193,7 @@ TEST_F(DbTest, RecordCountIsExactBeyondTheCache) {
   EXPECT_EQ(expected, 1001);
 }
 
-TEST_F(DbTest, ValuesKeepTheirKindAndNullReadsAsNull) {
+DB_TEST(ValuesKeepTheirKindAndNullReadsAsNull) {
   ASSERT_TRUE(Connect()) << log_->All();
   Run(u"create table valores (id INTEGER, grande BIGINT, importe NUMERIC(12,2), medida DOUBLE "
       u"PRECISION, cuando TIMESTAMP, texto VARCHAR(50), nada VARCHAR(10))");
@@ -219,7 +228,7 @@ TEST_F(DbTest, ValuesKeepTheirKindAndNullReadsAsNull) {
   EXPECT_THROW(rs->Fields(u"nosuchcolumn"), Error);
 }
 
-TEST_F(DbTest, AccentedTextAndTheEuroSignRoundTrip) {
+DB_TEST(AccentedTextAndTheEuroSignRoundTrip) {
   ASSERT_TRUE(Connect()) << log_->All();
   Run(u"create table textos (id INTEGER, datos VARCHAR(4000))");
   std::u16string accented = u"Añejo café crème brûlée — 12,50 € ÄÖÜ ñ";
@@ -237,7 +246,7 @@ TEST_F(DbTest, AccentedTextAndTheEuroSignRoundTrip) {
   EXPECT_EQ(rs->Fields(u"Datos").AsString(), longText);
 }
 
-TEST_F(DbTest, ConnectingAgainClosesTheOpenConnectionFirst) {
+DB_TEST(ConnectingAgainClosesTheOpenConnectionFirst) {
   ASSERT_TRUE(Connect()) << log_->All();
   Run(u"create table t (n INTEGER)");
   ASSERT_TRUE(Connect()) << log_->All();

@@ -3,8 +3,9 @@
 // Test support for everything that talks to a database through the driver name "SQL Server".
 //
 // PostgreSQL: the private server of the CTest fixture "postgres" (scripts/pg-start.sh into
-// <build>/tests/pg, 127.0.0.1:55432). A test executable that needs it sets the test property
-// FIXTURES_REQUIRED postgres. SQLite: needs no server; each database is a file in the build tree.
+// <build>/tests/pg, 127.0.0.1, port 55432 or the next free one, see PostgresPort()). A test
+// executable that needs it sets the test property FIXTURES_REQUIRED postgres. SQLite: needs no
+// server; each database is a file in the build tree.
 //
 //   DbTestEnv::UsePostgres();                               // or UseSqlite()
 //   auto target = DbTestEnv::NewPostgresDatabase("cycle");  // or NewSqliteDatabase("cycle")
@@ -68,9 +69,17 @@ inline void UseSqlite() {
             "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
 }
 
+// The port of the private server: pg-start.sh takes the first free one from 55432 upwards
+// and writes it into its state folder.
+inline int PostgresPort(const std::string& stateDir = PostgresStateDir()) {
+  std::ifstream in(stateDir + "/port");
+  int port = 0;
+  return (in >> port) ? port : kPostgresPort;
+}
+
 // The server setting for the private PostgreSQL: the port travels inside it, since the
 // connection string puts nothing between the server and the next attribute.
-inline std::u16string PostgresServer(int port = kPostgresPort) {
+inline std::u16string PostgresServer(int port = PostgresPort()) {
   return u"127.0.0.1;port=" + Text::FromUtf8(std::to_string(port));
 }
 
