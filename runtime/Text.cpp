@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrola::Text {
 
 namespace {
@@ -21,7 +25,18 @@ std::u16string FromUtf8(std::string_view in) {
   char16_t* d = out.data();
   size_t i = 0;
   while (i < n) {
-    // ASCII runs are the common case: copy eight bytes at a time while they stay ASCII.
+    // ASCII runs are the common case: widen sixteen bytes at a time while they stay ASCII.
+#if defined(__SSE2__)
+    while (i + 16 <= n) {
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      if (_mm_movemask_epi8(bytes) != 0) break;
+      __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi8(bytes, zero));
+      d += 16;
+      i += 16;
+    }
+#endif
     while (i + 8 <= n) {
       uint64_t block;
       std::memcpy(&block, s + i, 8);
