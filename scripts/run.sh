@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Runs the print-queue service: installs what is missing, builds, prepares an application
-# directory and starts the window there. The first start writes config.ini with its defaults.
+# directory and starts the window there.
 #
 #   bash scripts/run.sh            application directory: build/app
 #   APP_DIR=/some/dir bash scripts/run.sh
+#
+# The application directory is set up for the demo on the embedded database (see
+# scripts/demo-setup.sh): a SQLite queue with sample receipts and folder printers, so the
+# service prints at once with no server. A config.ini that names another database is kept.
+# Receipts land in APP_DIR/receipts as .bin (ESC/POS) and .png (preview); each new preview is
+# announced on the terminal. APP_DIR/demo-job adds a receipt while the service runs.
 #
 # Without a display (no DISPLAY or WAYLAND_DISPLAY) the window runs on Qt's offscreen platform
 # and today's activity log is echoed to the terminal as it grows. Ctrl+C ends the service.
@@ -21,10 +27,37 @@ mkdir -p "$app"
 cp -f "$build/kestrola" "$app/kestrola"
 cp -f "$top"/assets/start.jpg "$top"/assets/start_down.jpg \
       "$top"/assets/stop.jpg "$top"/assets/stop_down.jpg "$app/"
+bash "$top/scripts/demo-setup.sh" "$app" "$build"
+app=$(cd "$app" && pwd)
+# The driver name "SQL Server" resolves through the application directory's odbcinst.ini.
+export ODBCSYSINI="$app"
 echo "Application directory: $app"
+echo "Receipts are written to $app/receipts; add one with: $app/demo-job [--printer 1|2|3]"
+
+# Announces every new receipt preview.
+watch_receipts() {
+  declare -A seen=()
+  local f
+  while kill -0 "$1" 2>/dev/null; do
+    for f in "$app"/receipts/*/*.png; do
+      [ -e "$f" ] || continue
+      if [ -z "${seen[$f]:-}" ]; then
+        seen[$f]=1
+        echo "Receipt preview: $f"
+      fi
+    done
+    sleep 0.5
+  done
+}
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec "$app/kestrola"
+  "$app/kestrola" &
+  service=$!
+  watch_receipts "$service" &
+  trap 'kill "$service" 2>/dev/null || true' INT TERM
+  status=0
+  wait "$service" || status=$?
+  exit "$status"
 fi
 
 echo "No display: running on the offscreen platform; today's log follows (Ctrl+C to stop)."
@@ -49,7 +82,9 @@ follow() {
 }
 follow &
 follower=$!
-trap 'kill "$service" "$follower" 2>/dev/null || true' EXIT INT TERM
+watch_receipts "$service" &
+watcher=$!
+trap 'kill "$service" "$follower" "$watcher" 2>/dev/null || true' EXIT INT TERM
 
 status=0
 wait "$service" || status=$?
