@@ -16,6 +16,11 @@ if(TARGET kestrola)
     ${CMAKE_SOURCE_DIR}/assets/stop.jpg ${CMAKE_SOURCE_DIR}/assets/stop_down.jpg
     ${CMAKE_SOURCE_DIR}/assets/kestrola.png
     DESTINATION . COMPONENT program)
+  # Menu and autostart entries live where the desktop looks for them, outside the prefix.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrola.desktop
+    DESTINATION /usr/share/applications COMPONENT desktop)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrola-autostart.desktop
+    DESTINATION /etc/xdg/autostart RENAME kestrola.desktop COMPONENT desktop)
 endif()
 
 # The toolkit for other C++ projects: find_package(Kestrola) gives Kestrola::json and friends.
