@@ -107,11 +107,20 @@ inline void RunOnPostgres(const Target& target, const std::vector<std::u16string
 // lower-case identifier.
 inline Target NewPostgresDatabase(std::string_view prefix) {
   std::u16string name = Text::FromUtf8(UniqueName(prefix));
-  try {
-    RunOnPostgres(PostgresAdmin(),
-                  {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
-  } catch (const Error& e) {
-    throw std::runtime_error("cannot create the test database: " + Text::ToUtf8(e.Description()));
+  // CREATE DATABASE copies template1 and is refused while another session copies it too, so
+  // a refusal is retried a few times.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      RunOnPostgres(PostgresAdmin(),
+                    {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
+      break;
+    } catch (const Error& e) {
+      if (attempt == 5) {
+        throw std::runtime_error("cannot create the test database: " +
+                                 Text::ToUtf8(e.Description()));
+      }
+      usleep(200000);
+    }
   }
   Target target = PostgresAdmin();
   target.database = name;
