@@ -34,7 +34,7 @@ void BM_EscribirLog(benchmark::State& state) {
 }
 BENCHMARK(BM_EscribirLog);
 
-// A day with one failure a second: the file the window reads at each click.
+// Reading a whole day's file for the window, as at each click: 1,000 and 100,000 lines.
 void BM_LeerLog(benchmark::State& state) {
   fs::path dir = Scratch("read");
   {
@@ -54,7 +54,7 @@ void BM_LeerLog(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(chars) * 2);
   fs::remove_all(dir);
 }
-BENCHMARK(BM_LeerLog)->Arg(1000)->Arg(86400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LeerLog)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_LeerINI(benchmark::State& state) {
   fs::path dir = Scratch("ini");

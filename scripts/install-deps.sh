@@ -12,7 +12,7 @@ packages=(
   postgresql
   rapidjson-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  file dpkg-dev
+  file dpkg-dev python3
 )
 
 missing=()
