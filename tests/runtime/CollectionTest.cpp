@@ -72,3 +72,28 @@ TEST(Dictionary, InsertionOrderAndExactKeys) {
   EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"A", u"c"}));
   EXPECT_EQ(ErrorOf([&] { d.Remove(u"a"); }), kErrInvalidCall);
 }
+
+TEST(Dictionary, ManyKeysStayFoundAcrossRemovals) {
+  // Past the size searched directly, lookups go through the table; removals rebuild it.
+  Dictionary d;
+  for (int i = 0; i < 200; ++i)
+    d.Add(u"k" + std::u16string(1, char16_t(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x'),
+          double(i));
+  EXPECT_EQ(d.Count(), 200);
+  for (int i = 0; i < 200; i += 3) {
+    d.Remove(u"k" + std::u16string(1, char16_t(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x'));
+  }
+  for (int i = 0; i < 200; ++i) {
+    std::u16string key =
+        u"k" + std::u16string(1, char16_t(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x');
+    EXPECT_EQ(d.Exists(key), i % 3 != 0) << i;
+    if (i % 3 != 0) {
+      EXPECT_EQ(d.Item(key).AsDouble(), i);
+    }
+  }
+  EXPECT_EQ(d.Keys().front(), u"kBx");
+  EXPECT_EQ(ErrorOf([&] { d.Add(u"kBx", 1.0); }), kErrDuplicateKey);
+  d.RemoveAll();
+  EXPECT_EQ(d.Count(), 0);
+  EXPECT_FALSE(d.Exists(u"kBx"));
+}
