@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "printing/StreamDestination.h"
@@ -93,7 +94,27 @@ void TcpDestination::Send(const PrintDocument& document) {
                           "cannot send to " + where + ": " + std::strerror(err));
     }
   }
+  // All bytes sit in the socket buffers now, which does not mean the printer took them: one
+  // that drops the connection half-way answers the rest with a reset. The end of the document
+  // is announced and the printer's own close awaited; a reset means the document did not
+  // arrive whole. A printer that keeps the connection open past the time-out got every byte.
   ::shutdown(sock.fd, SHUT_WR);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+  while (true) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    int err = WaitReady(sock.fd, POLLIN, static_cast<int>(left.count()));
+    if (err == ETIMEDOUT) break;
+    char reply[512];
+    ssize_t n = err == 0 ? ::recv(sock.fd, reply, sizeof reply, 0) : -1;
+    if (n == 0) break;    // the printer closed after the whole document
+    if (n > 0) continue;  // status bytes of the printer, not needed
+    if (err == 0) err = errno;
+    if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
+    ThrowPrinterFailure(document.printerName,
+                        "connection to " + where + " lost: " + std::strerror(err));
+  }
 }
 
 std::u16string TcpDestination::Uri() const {
