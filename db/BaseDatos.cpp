@@ -33,7 +33,13 @@ void LogFailure() {
       if (lost) Conexion().Close();
     }
   } closer{lost};
-  Log::EscribirErrores(conn.Errors());
+  // A log that cannot be written must not turn the failure into an error of the caller: the
+  // operation still reports false, so that a transaction left open is rolled back and a
+  // printed job is not printed again.
+  try {
+    Log::EscribirErrores(conn.Errors());
+  } catch (const Error&) {
+  }
 }
 
 }  // namespace
