@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -26,6 +27,14 @@ namespace kestrola {
 
 class FaultEnv : public CycleTestEnv {
  protected:
+  // With KESTROLA_SHOW_LOG set, each test prints what its log says, as the window shows it.
+  void TearDown() override {
+    if (std::getenv("KESTROLA_SHOW_LOG") != nullptr && fs::exists(app_)) {
+      std::printf("--- log ---\n%s-----------\n", LogText().c_str());
+    }
+    CycleTestEnv::TearDown();
+  }
+
   // printers.ini holding exactly these NAME=URI lines.
   void WritePrinters(const std::vector<std::string>& lines) {
     std::ofstream ini(app_ / "printers.ini", std::ios::trunc);
