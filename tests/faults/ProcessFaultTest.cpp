@@ -1,0 +1,229 @@
+// The built program as the operator runs it, on Qt's offscreen platform, against a queue on the
+// private PostgreSQL with a folder printer: killed in the middle of a queue and started again,
+// started with a config.ini that cannot be read or holds garbage, and with a log that cannot
+// be written.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/Log.h"
+#include "tests/faults/FaultEnv.h"
+
+namespace kestrola {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ProcessFaultTest : public FaultEnv {
+ protected:
+  void SetUp() override {
+    FaultEnv::SetUp();
+    // A name of its own, so that no other copy of the program on this machine is counted.
+    exe_ = app_ / ("kfault" + std::to_string(getpid()));
+    fs::copy_file(fs::path(KESTROLA_BINARY_DIR) / "kestrola", exe_);
+    for (const char* image : {"start.jpg", "start_down.jpg", "stop.jpg", "stop_down.jpg"}) {
+      fs::copy_file(fs::path(KESTROLA_SOURCE_DIR) / "assets" / image, app_ / image);
+    }
+    InstallPrinters({"Caja"});
+    AddPrinter(1, "Caja");
+  }
+  void TearDown() override {
+    if (pid_ > 0) Kill(SIGKILL);
+    FaultEnv::TearDown();
+  }
+
+  // config.ini with the settings of the test's queue database.
+  std::string Settings(const std::string& terminal = "1") const {
+    return "[Kestrola]\nServicioActivo=1\nServerDB=" + Text::ToUtf8(target_.server) +
+           "\nNameDB=" + Text::ToUtf8(target_.database) + "\nUserDB=" + Text::ToUtf8(target_.user) +
+           "\nPwdDB=" + Text::ToUtf8(target_.password) + "\nTerminal=" + terminal + "\n";
+  }
+  void WriteConfig(const std::string& bytes) const {
+    std::ofstream(app_ / "config.ini", std::ios::binary | std::ios::trunc) << bytes;
+  }
+
+  void Start() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      int devnull = open("/dev/null", O_WRONLY);
+      if (devnull >= 0) dup2(devnull, 2);
+      execl(exe_.c_str(), exe_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  // The process's wait status once it has ended, or -1 while it still runs after `limit`.
+  int WaitEnd(std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    do {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return status;
+      }
+      std::this_thread::sleep_for(10ms);
+    } while (std::chrono::steady_clock::now() < end);
+    return -1;
+  }
+  void Kill(int signal) {
+    kill(pid_, signal);
+    WaitEnd(10s);
+  }
+
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
+  // How many documents printed each job, by the "FIN-n-FIN" text its last line holds.
+  std::map<int, int> PrintedPerJob(int jobs) const {
+    std::map<int, int> count;
+    std::vector<std::string> docs = Printed("Caja");
+    for (int job = 1; job <= jobs; ++job) {
+      count[job] = CountContaining(docs, "FIN-" + std::to_string(job) + "-FIN");
+    }
+    return count;
+  }
+
+  fs::path exe_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(ProcessFaultTest, KilledMidQueueAndStartedAgainPrintsEveryJobAtMostOneTwice) {
+  constexpr int kJobs = 8;
+  for (int job = 1; job <= kJobs; ++job) {
+    AddJob(job, 1,
+           {"<XH>TICKET " + std::to_string(job) + "</XH>", "Total 1,00", "<CORTE>",
+            "FIN-" + std::to_string(job) + "-FIN"});
+  }
+  WriteConfig(Settings());
+
+  Start();
+  // Killed right after its third document appears: inside that job, between the document
+  // and its deletes, or in the pause after it.
+  ASSERT_TRUE(WaitUntil([&] { return Printed("Caja").size() >= 3; }, 30s)) << LogText();
+  kill(pid_, SIGKILL);
+  int status = WaitEnd(10s);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  size_t printedBeforeKill = Printed("Caja").size();
+  EXPECT_LT(printedBeforeKill, static_cast<size_t>(kJobs));
+
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return Jobs().empty(); }, 40s)) << LogText();
+  std::this_thread::sleep_for(1500ms);  // a job printed twice would show by now
+  EXPECT_EQ(WaitEnd(0ms), -1) << "the service keeps running";
+  Kill(SIGTERM);
+
+  std::map<int, int> printed = PrintedPerJob(kJobs);
+  int twice = 0;
+  for (auto [job, times] : printed) {
+    EXPECT_GE(times, 1) << "job " << job << " lost";
+    EXPECT_LE(times, 2) << "job " << job;
+    twice += times == 2;
+  }
+  EXPECT_LE(twice, 1);
+  EXPECT_LE(Printed("Caja").size(), static_cast<size_t>(kJobs + 1));
+  EXPECT_TRUE(Column(u"select idtrabajo from detallecolaimpresion").empty());
+  EXPECT_FALSE(Logged("Error")) << LogText();
+}
+
+// config.ini as something other than settings: the program starts (with the defaults where a
+// key cannot be read) or ends normally, never by a signal, and leaves the queue alone.
+TEST_F(ProcessFaultTest, UnreadableOrGarbageConfigStartsWithoutACrash) {
+  AddJob(1, 1, {"FIN-1-FIN"});
+  std::mt19937 random(7);
+  std::string binary;
+  for (int i = 0; i < 65536; ++i) binary.push_back(static_cast<char>(random()));
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"a directory", [&] { fs::create_directories(app_ / "config.ini" / "dentro"); }},
+      {"binary bytes", [&] { WriteConfig(binary); }},
+      {"one huge line", [&] { WriteConfig("[Kestrola]\nServerDB=" + std::string(3 << 20, 'A')); }},
+      {"lines without '='",
+       [&] { WriteConfig("[Kestrola]\nServicioActivo\nServerDB\n[\n=\n==x\n]]]\n"); }},
+      {"an empty file", [&] { WriteConfig(""); }},
+  };
+  for (const auto& [name, make] : cases) {
+    SCOPED_TRACE(name);
+    fs::remove_all(app_ / "config.ini");
+    make();
+    Start();
+    // Running after three seconds, or ended by itself with status 0.
+    int status = WaitEnd(3s);
+    if (status != -1) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    } else {
+      Kill(SIGTERM);
+    }
+    EXPECT_EQ(Jobs(), (std::vector<std::string>{"1"}));
+  }
+  EXPECT_TRUE(Printed("Caja").empty());
+}
+
+// Garbage around the settings: the program reads the keys it finds and prints.
+TEST_F(ProcessFaultTest, GarbageAroundTheSettingsStillPrints) {
+  AddJob(1, 1, {"FIN-1-FIN"});
+  std::string junk = std::string("\x00\xff\xfe garbage \x01\x02", 16) + "\n" +
+                     std::string(200000, '#') + "\nno equals sign here\n";
+  WriteConfig(junk + Settings() + junk);
+  Start();
+  EXPECT_TRUE(WaitUntil([&] { return Jobs().empty(); }, 20s)) << LogText();
+  EXPECT_EQ(WaitEnd(0ms), -1);
+  Kill(SIGTERM);
+  EXPECT_EQ(PrintedPerJob(1)[1], 1);
+}
+
+// A "Terminal" that is no number: start-up stops there, the service stays off and says so.
+TEST_F(ProcessFaultTest, BadTerminalLeavesTheServiceStoppedAndLogged) {
+  AddJob(1, 1, {"FIN-1-FIN"});
+  WriteConfig(Settings("\xff\xfe caja"));
+  Start();
+  EXPECT_TRUE(WaitUntil([&] { return Logged("Error desconocido en Form Load"); }, 10s))
+      << LogText();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(WaitEnd(0ms), -1);
+  Kill(SIGTERM);
+  EXPECT_EQ(Jobs(), (std::vector<std::string>{"1"}));
+}
+
+// Today's log cannot be read or written (a folder holds its name, which stops root as well):
+// start-up cannot show the log and stops there with the service off; nothing is lost, and the
+// next start with a working log prints the queue.
+TEST_F(ProcessFaultTest, UnwritableLogAtStartLosesNoJob) {
+  AddJob(1, 1, {"FIN-1-FIN"});
+  AddJob(2, 1, {"FIN-2-FIN"});
+  WriteConfig(Settings());
+  fs::path log = Text::ToUtf8(Log::NombreArchivo(std::chrono::system_clock::now()));
+  fs::create_directories(log / "bloqueo");
+
+  Start();
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(WaitEnd(0ms), -1) << "the program keeps its window open";
+  Kill(SIGTERM);
+  EXPECT_EQ(Jobs(), (std::vector<std::string>{"1", "2"}));
+  EXPECT_TRUE(Printed("Caja").empty());
+
+  fs::remove_all(log);
+  Start();
+  EXPECT_TRUE(WaitUntil([&] { return Jobs().empty(); }, 20s)) << LogText();
+  Kill(SIGTERM);
+  EXPECT_EQ(PrintedPerJob(2), (std::map<int, int>{{1, 1}, {2, 1}}));
+}
+
+}  // namespace
+}  // namespace kestrola
