@@ -138,7 +138,7 @@ int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
   if (b.isArray_ || b.count_ == 0) return -1;
   const PackedText* names = Names(b);
   const ObjHeader* h = Header(b);
-  if (!h->index) {
+  if (!h || !h->index) {
     for (uint32_t i = 0; i < b.count_; ++i) {
       if (names[i].View().Equals(name)) return i;
     }
@@ -154,7 +154,7 @@ int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
 }
 
 void Store::RebuildIndex(JsonBag& b) {
-  if (b.isArray_ || !b.block_) return;
+  if (b.isArray_ || !HasBlock(b) || b.compact_) return;
   ObjHeader* h = Header(b);
   delete[] h->index;
   h->index = nullptr;
@@ -223,13 +223,26 @@ std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n) {
     return node;
   }
   if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
-  TailRoom room{BlockBytes(n, isArray)};
+  const bool compact = n <= kCompactMax;
+  TailRoom room{compact ? CompactBytes(n, isArray) : BlockBytes(n, isArray)};
   tailRequest = &room;
   auto node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>());
   node->isArray_ = isArray;
-  node->block_ = room.tail;
   node->capacity_ = n;
   node->ownBlock_ = 1;
+  if (compact && room.tail == node.get() + 1) {
+    node->compact_ = 1;
+    return node;
+  }
+  if (compact) {
+    // The room does not follow the node directly (an unexpected control block layout): it is
+    // big enough for the items but not for a header and tags, so use a separate block.
+    node->ownBlock_ = 0;
+    node->capacity_ = 0;
+    Allocate(*node, n);
+    return node;
+  }
+  node->block_ = room.tail;
   if (!isArray) *Header(*node) = ObjHeader{nullptr, 0, 0};
   return node;
 }
@@ -238,6 +251,7 @@ void Store::FreeBlock(JsonBag& b) {
   if (!b.ownBlock_) std::free(b.block_);
   b.block_ = nullptr;
   b.ownBlock_ = 0;
+  b.compact_ = 0;
 }
 
 void Store::Reserve(JsonBag& b, uint32_t n) {
@@ -248,12 +262,12 @@ void Store::Reserve(JsonBag& b, uint32_t n) {
   JsonBag fresh;  // borrows the layout arithmetic; never holds items itself
   fresh.isArray_ = b.isArray_;
   Allocate(fresh, cap);
-  if (b.block_) {
+  if (HasBlock(b)) {
     std::memcpy(Cells(fresh), Cells(b), size_t{b.count_} * sizeof(Cell));
     std::memcpy(Tags(fresh), Tags(b), b.count_);
     if (!b.isArray_) {
       std::memcpy(Names(fresh), Names(b), size_t{b.count_} * sizeof(PackedText));
-      *Header(fresh) = *Header(b);
+      if (!b.compact_) *Header(fresh) = *Header(b);
     }
     FreeBlock(b);
   }
@@ -271,7 +285,7 @@ void Store::Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name) {
   if (!b.isArray_) std::memcpy(&Names(b)[pos], name, sizeof(PackedText));
   ++b.count_;
   if (b.isArray_ || b.count_ <= kIndexFrom) return;
-  ObjHeader* h = Header(b);
+  ObjHeader* h = Header(b);  // not compact: a compact node holds at most kIndexFrom items
   if (!h->index || b.count_ * 2u + 2 > h->indexMask + 1) {
     RebuildIndex(b);
     return;
@@ -362,7 +376,7 @@ JsonBag::~JsonBag() {
 }
 
 void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
-  if (!block_) {
+  if (!Store::HasBlock(*this)) {
     count_ = 0;
     capacity_ = 0;
     return;
@@ -378,7 +392,7 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   if (!isArray_) {
     PackedText* names = Store::Names(*this);
     for (uint32_t i = 0; i < count_; ++i) jsonbag::DestroyText(names[i]);
-    delete[] Store::Header(*this)->index;
+    if (jsonbag::ObjHeader* h = Store::Header(*this)) delete[] h->index;
   }
   Store::FreeBlock(*this);
   count_ = 0;

@@ -74,11 +74,15 @@ class JsonBag : public Object {
   friend class jsonbag::Store;
   friend class jsonbag::Writer;
 
-  // Item storage; the layout of block_ is private to JsonBag.cpp.
-  void* block_ = nullptr;
-  uint32_t count_ = 0;
+  // Item storage; the layout of the block is private to jsonbag::Store.
+  union {
+    void* block_ = nullptr;  // the item block, unless the node is compact
+    uint8_t smallTags_[8];   // a compact node's kind bytes
+  };
+  uint32_t count_ : 28 = 0;
+  uint32_t compact_ : 1 = 0;  // a small parsed node: its block follows it, its tags are inline
   uint32_t capacity_ : 28 = 0;
-  uint32_t ownBlock_ : 1 = 0;  // block_ lies in the node's own allocation (made by the parser)
+  uint32_t ownBlock_ : 1 = 0;  // the block lies in the node's own allocation (made by the parser)
   uint32_t whitespace_ : 1 = 0;
   uint32_t decimalMode_ : 1 = 0;
   uint32_t isArray_ : 1 = 0;

@@ -194,6 +194,11 @@ void DestroyCell(Cell& cell, uint8_t tag);
 // The item block of a node. Arrays: [Cell x cap][tag x cap]. Objects: [ObjHeader]
 // [Cell x cap][PackedText name x cap][tag x cap]. Objects past kIndexFrom members keep an
 // open-addressing index (position + 1 per slot, 0 for free) beside the block.
+//
+// A compact node (made by the parser with at most kCompactMax items) keeps its block right
+// after itself in the same allocation, without header, and its tags inside the node:
+// arrays [Cell x cap], objects [Cell x cap][PackedText name x cap]. Such an object never
+// needs an index. Growing a compact node moves it to the ordinary layout.
 struct ObjHeader {
   uint32_t* index;
   uint32_t indexMask;
@@ -204,23 +209,37 @@ static_assert(sizeof(ObjHeader) == 16);
 class Store {
  public:
   static constexpr uint32_t kIndexFrom = 8;
+  static constexpr uint32_t kCompactMax = sizeof(JsonBag::smallTags_);
+  static_assert(kCompactMax <= kIndexFrom);
   static constexpr uint32_t kMaxCapacity = (1u << 28) - 1;
 
   static size_t BlockBytes(uint32_t cap, bool isArray) {
     return isArray ? size_t{cap} * 17 : 16 + size_t{cap} * 33;
   }
+  static size_t CompactBytes(uint32_t cap, bool isArray) {
+    return isArray ? size_t{cap} * 16 : size_t{cap} * 32;
+  }
+  static bool HasBlock(const JsonBag& b) { return b.capacity_ != 0; }
+  static char* Base(const JsonBag& b) {
+    return b.compact_ ? const_cast<char*>(reinterpret_cast<const char*>(&b + 1))
+                      : static_cast<char*>(b.block_);
+  }
   static Cell* Cells(const JsonBag& b) {
-    return reinterpret_cast<Cell*>(static_cast<char*>(b.block_) + (b.isArray_ ? 0 : 16));
+    return reinterpret_cast<Cell*>(Base(b) + (b.isArray_ || b.compact_ ? 0 : 16));
   }
   static PackedText* Names(const JsonBag& b) {
-    return reinterpret_cast<PackedText*>(static_cast<char*>(b.block_) + 16 +
+    return reinterpret_cast<PackedText*>(Base(b) + (b.compact_ ? 0 : 16) +
                                          size_t{b.capacity_} * 16);
   }
   static uint8_t* Tags(const JsonBag& b) {
+    if (b.compact_) return const_cast<uint8_t*>(b.smallTags_);
     return static_cast<uint8_t*>(b.block_) +
            (b.isArray_ ? size_t{b.capacity_} * 16 : 16 + size_t{b.capacity_} * 32);
   }
-  static ObjHeader* Header(const JsonBag& b) { return static_cast<ObjHeader*>(b.block_); }
+  // The object's header, or null for a compact object (which has no index).
+  static ObjHeader* Header(const JsonBag& b) {
+    return b.compact_ ? nullptr : static_cast<ObjHeader*>(b.block_);
+  }
 
   // Position (0-based) of the member with exactly this name, or -1.
   static int64_t Find(const JsonBag& b, std::u16string_view name);

@@ -241,6 +241,66 @@ TEST(JsonBagModel, ParsedChildrenGrowShrinkAndClear) {
   EXPECT_EQ(Json(*a), "[]");
 }
 
+// Parsed children are stored differently by size (small ones inside their own allocation).
+// At every size around that boundary, editing a parsed child must act exactly like editing
+// the same child built item by item: removal, re-adding at the end, in-place replacement and
+// growth past the size at which objects start indexing their names.
+TEST(JsonBagModel, ParsedChildrenOfEverySizeEditLikeBuiltOnes) {
+  const std::string values[] = {R"("a long text value, longer than inline")",
+                                "[1,[2]]",
+                                "-1.5",
+                                "true",
+                                "null",
+                                R"({"z":"y"})",
+                                R"("s")",
+                                "7",
+                                "false",
+                                "[]"};
+  for (int n = 0; n <= 10; ++n) {
+    std::string object = "{", array = "[";
+    auto builtObject = JsonBag::Create();
+    auto builtArray = JsonBag::Create();
+    builtArray->SetIsArray(true);
+    for (int i = 0; i < n; ++i) {
+      std::string sep = i ? "," : "";
+      std::string name = "member" + std::to_string(i) + (i % 2 ? "_with_a_long_name" : "");
+      object += sep + "\"" + name + "\":" + values[i];
+      array += sep + values[i];
+      auto one = Parse("[" + values[i] + "]");
+      builtObject->SetItem(U(name), one->Item(1));
+      builtArray->SetItem(Variant::Null(), one->Item(1));
+    }
+    auto parsed = Parse(R"({"o":)" + object + R"(},"a":)" + array + "]}");
+    auto o = std::static_pointer_cast<JsonBag>(parsed->Item(u"o").AsObject());
+    auto a = std::static_pointer_cast<JsonBag>(parsed->Item(u"a").AsObject());
+    ASSERT_EQ(Json(*o), Json(*builtObject)) << n;
+    ASSERT_EQ(Json(*a), Json(*builtArray)) << n;
+    for (JsonBag* bag : {o.get(), builtObject.get()}) {
+      if (n > 1) {
+        Variant second = bag->Item(2);
+        bag->Remove(2);
+        bag->SetItem(u"member1_with_a_long_name", second);
+      }
+      if (n > 0) bag->SetItem(u"member0", u"replaced");
+      for (int i = 0; i < 12; ++i) bag->SetItem(U("added" + std::to_string(i)), double(i));
+      bag->Remove(u"added3");
+    }
+    for (JsonBag* bag : {a.get(), builtArray.get()}) {
+      if (n > 1) bag->Remove(1);
+      if (n > 2) bag->SetItem(2, u"replaced");
+      for (int i = 0; i < 12; ++i) bag->SetItem(Variant::Null(), double(i));
+    }
+    EXPECT_EQ(Json(*o), Json(*builtObject)) << n;
+    EXPECT_EQ(Json(*a), Json(*builtArray)) << n;
+    EXPECT_EQ(o->Count(), n + 11) << n;
+    EXPECT_TRUE(o->Exists(u"added11")) << n;
+    EXPECT_FALSE(o->Exists(u"added3")) << n;
+    if (n > 1) {
+      EXPECT_EQ(S(o->Name(n - 1)), "member1_with_a_long_name") << n;
+    }
+  }
+}
+
 // Texts of one-byte code units and wider ones are stored differently; names and values must
 // compare, look up and read back the same either way, at every length.
 TEST(JsonBagModel, NamesAndValuesKeepEveryCodeUnit) {
