@@ -13,9 +13,12 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(jsonbag parsejson jsoneval printtext ini escpos)
 build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
 
-CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKESTROLA_FUZZ=ON -DKESTROLA_SANITIZE=address,undefined -DKESTROLA_BENCH=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target $(printf '%s_fuzzer ' "${targets[@]}")
+# SKIP_BUILD=1 reuses the fuzzers already built (for campaigns run side by side).
+if [ "${SKIP_BUILD:-0}" != 1 ]; then
+  CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKESTROLA_FUZZ=ON -DKESTROLA_SANITIZE=address,undefined -DKESTROLA_BENCH=OFF >/dev/null
+  cmake --build "$build" -j"${JOBS:-2}" --target $(printf '%s_fuzzer ' "${targets[@]}")
+fi
 
 for t in "${targets[@]}"; do
   work="$build/fuzz-work/$t"
