@@ -14,8 +14,9 @@
 namespace kestrola {
 namespace {
 
+// A server per test process, so that tests run side by side do not stop each other's.
 std::string StateDir() {
-  return std::string(KESTROLA_BINARY_DIR) + "/tests/faults-pg";
+  return std::string(KESTROLA_BINARY_DIR) + "/tests/faults-pg-" + std::to_string(getpid());
 }
 
 int Script(const std::string& script, const std::string& args) {
@@ -31,6 +32,7 @@ class DatabaseFaultTest : public FaultEnv {
   }
   static void TearDownTestSuite() {
     Script(std::string(KESTROLA_SOURCE_DIR) + "/scripts/pg-stop.sh", "");
+    fs::remove_all(StateDir());
   }
 
   void SetUp() override {
