@@ -54,6 +54,92 @@ std::u16string Widen(std::string_view s) {
   return std::u16string(s.begin(), s.end());
 }
 
+// Writes the decimal digits of v; returns the end.
+inline char16_t* PutDigits(char16_t* d, uint64_t v) {
+  char16_t tmp[20];
+  char16_t* t = tmp + 20;
+  do {
+    *--t = static_cast<char16_t>(u'0' + v % 10);
+    v /= 10;
+  } while (v);
+  const size_t n = static_cast<size_t>(tmp + 20 - t);
+  std::memcpy(d, t, n * sizeof(char16_t));
+  return d + n;
+}
+
+constexpr auto kPow10 = [] {
+  struct Table {
+    uint64_t v[18];
+    constexpr uint64_t operator[](int i) const { return v[i]; }
+  } t{};
+  t.v[0] = 1;
+  for (int i = 1; i < 18; ++i) t.v[i] = t.v[i - 1] * 10;
+  return t;
+}();
+
+// The plain text of a double that is not a whole number, with 1e-7 <= |value| < 1e15, worked
+// out exactly in integers: the fewest fraction digits k for which the multiple of 10^-k
+// nearest to the value lies strictly inside the interval of numbers that read back as it.
+// That is the shortest round-trip text (the same digits std::to_chars picks). Returns the end,
+// or null when the value needs the general path: a candidate on the interval's edge or halfway
+// between two multiples (where rounding rules decide), a power-of-two mantissa (its interval
+// is lopsided), or more than seventeen fraction digits.
+char16_t* PutShortFraction(char16_t* d, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+  if (biased == 0 || fraction == 0) return nullptr;
+  const uint64_t mantissa = fraction | (uint64_t{1} << 52);
+  const int shift = 1075 - biased;  // |value| = mantissa * 2^-shift
+  if (shift <= 0 || shift > 100) return nullptr;
+  using U128 = unsigned __int128;
+  const U128 one = U128{1} << shift;
+  const U128 half = one >> 1;
+  enum { kOutside, kInside, kEdge };
+  // Whether the multiple of 10^-k nearest to the value reads back as it. Once one does, every
+  // longer k does too, so the shortest k is found by bisection; an edge case at the shortest
+  // k shows up at the k just below it, which the bisection always probes.
+  uint64_t candidate = 0;
+  auto probe = [&](int k) {
+    const U128 product = U128{mantissa} * kPow10[k];  // |value| * 10^k * 2^shift, exactly
+    const U128 rest = product & (one - 1);
+    if (rest == half) return kEdge;
+    const U128 dist = rest > half ? one - rest : rest;
+    // m / 10^k reads back as the value when |m / 10^k - value| < 2^-shift / 2.
+    const U128 twice = dist * 2;
+    if (twice > kPow10[k]) return kOutside;
+    if (twice == kPow10[k]) return kEdge;
+    candidate = static_cast<uint64_t>((product >> shift) + (rest > half));
+    return kInside;
+  };
+  int lo = 1, hi = 17;  // the answer lies in [lo, hi] if anywhere
+  while (hi > lo && (U128{mantissa} * kPow10[hi]) >> shift >= uint64_t{1} << 62) --hi;
+  if (probe(hi) != kInside) return nullptr;
+  uint64_t digits = candidate;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    const int state = probe(mid);
+    if (state == kEdge) return nullptr;
+    if (state == kInside) {
+      hi = mid;
+      digits = candidate;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  const int k = hi;
+  if (bits >> 63) *d++ = u'-';
+  d = PutDigits(d, digits / kPow10[k]);
+  *d = u'.';
+  uint64_t rest = digits % kPow10[k];
+  for (int i = k; i > 0; --i) {
+    d[i] = static_cast<char16_t>(u'0' + rest % 10);
+    rest /= 10;
+  }
+  return d + k + 1;
+}
+
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and
 // above 10^expFrom and below 10^-7, plain decimal otherwise.
 size_t FormatFloating(char* out, double value, bool single) {
@@ -152,9 +238,11 @@ class Writer {
   };
 
   char16_t* Room(size_t k) {
-    if (n_ + k > out_.size()) out_.resize(std::max(out_.size() * 2, n_ + k + 512));
+    if (n_ + k > out_.size()) [[unlikely]]
+      Grow(k);
     return out_.data() + n_;
   }
+  [[gnu::noinline]] void Grow(size_t k) { out_.resize(std::max(out_.size() * 2, n_ + k + 512)); }
   void Put(char16_t c) { *Room(1) = c, ++n_; }
   void PutAscii(const char* s, size_t k) {
     char16_t* d = Room(k);
@@ -199,17 +287,32 @@ class Writer {
         }
         return false;
       case kInt16:
-        PutNumber(num, std::to_chars(num, num + 64, cell.As<int16_t>()).ptr);
+        PutInteger(cell.As<int16_t>());
         return false;
       case kInt32:
-        PutNumber(num, std::to_chars(num, num + 64, cell.As<int32_t>()).ptr);
+        PutInteger(cell.As<int32_t>());
         return false;
       case kByte:
-        PutNumber(num, std::to_chars(num, num + 64, cell.As<uint8_t>()).ptr);
+        PutInteger(cell.As<uint8_t>());
         return false;
       case kDouble:
       case kSingle: {
         double v = tag == kDouble ? cell.As<double>() : cell.As<float>();
+        if (tag == kDouble && v > -1e15 && v < 1e15) {
+          // Whole numbers and short fractions, the common cases in data, are written directly.
+          const int64_t whole = static_cast<int64_t>(v);
+          if (v == static_cast<double>(whole) && (whole != 0 || !std::signbit(v))) {
+            PutInteger(whole);
+            return false;
+          }
+          if (v >= 1e-7 || v <= -1e-7) {
+            char16_t* d = Room(40);
+            if (char16_t* end = PutShortFraction(d, v)) {
+              n_ += static_cast<size_t>(end - d);
+              return false;
+            }
+          }
+        }
         if (!std::isfinite(v)) {
           const char* text = std::isnan(v) ? "NaN" : v > 0 ? "Infinity" : "-Infinity";
           throw Error(kErrInternal, u"JsonBag",
@@ -277,6 +380,13 @@ class Writer {
   }
 
   void PutNumber(const char* first, const char* last) { PutAscii(first, last - first); }
+  void PutInteger(int64_t v) {
+    char16_t* d = Room(24);
+    char16_t* start = d;
+    if (v < 0) *d++ = u'-';
+    d = PutDigits(d, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
+    n_ += static_cast<size_t>(d - start);
+  }
 
   // Writes the opening bracket; an empty container is closed at once. Returns true when its
   // items follow.

@@ -1,6 +1,9 @@
+#include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "tests/json/JsonBagTestUtil.h"
@@ -75,6 +78,46 @@ TEST(JsonBagWrite, DoublesRoundTripExactly) {
     auto back = Parse(Json(bag));
     EXPECT_EQ(back->Item(1).AsDouble(), d) << Json(bag);
   }
+}
+
+// Doubles in the plain range are written as the shortest text that reads back exactly, in
+// fixed notation. Checked against the standard library's shortest fixed form over short
+// decimals of every length, random bit patterns and neighbours of short decimals (which sit
+// next to the rounding edges).
+TEST(JsonBagWrite, PlainDoublesAreShortestRoundTripText) {
+  std::mt19937_64 random(12345);
+  std::vector<double> values = {
+      0.1,       0.5,  1.5,      0.3,        2.675,   1e-7,   1.0000001e-7, 999999999999999.9,
+      0.1 + 0.2, 5e-7, 0.000123, 123456.789, 1.0 / 3, 2.0 / 3};
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 17);
+    uint64_t m = random() % 100000000000000000ull;
+    for (int k = digits; k < 17; ++k) m /= 10;
+    double v = static_cast<double>(m) / std::pow(10.0, static_cast<int>(random() % 22));
+    values.push_back(v);
+    values.push_back(std::nextafter(v, 0.0));
+    values.push_back(std::nextafter(v, 1e300));
+    uint64_t bits = (random() % ((1023ull + 50) - (1023ull - 24)) + (1023ull - 24)) << 52 |
+                    (random() & ((1ull << 52) - 1));
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  JsonBag bag;
+  bag.SetIsArray(true);
+  std::string expected = "[";
+  for (double v : values) {
+    for (double x : {v, -v}) {
+      if (!(std::fabs(x) >= 1e-7 && std::fabs(x) < 1e15)) continue;
+      bag.SetItem(Variant::Null(), x);
+      char buf[64];
+      auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
+      expected.append(buf, r.ptr).push_back(',');
+    }
+  }
+  expected.back() = ']';
+  const std::string written = Json(bag);
+  ASSERT_EQ(written.size(), expected.size());
+  EXPECT_TRUE(written == expected);
 }
 
 TEST(JsonBagWrite, StringEscapes) {
