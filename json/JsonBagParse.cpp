@@ -15,6 +15,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "json/JsonBag.h"
 #include "json/JsonBagStore.h"
 #include "runtime/Error.h"
@@ -184,6 +188,25 @@ class Parser {
   void ParseString(PackedText& out, bool isName) {
     const size_t begin = pos_;
     size_t p = begin;
+#if defined(__SSE2__)
+    // Eight code units at a time up to the first quote, backslash or control character.
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i control = _mm_set1_epi16(0x1F);
+    const __m128i zero = _mm_setzero_si128();
+    while (p + 8 <= len_) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+      const __m128i stop =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                       _mm_cmpeq_epi16(_mm_subs_epu16(v, control), zero));
+      const int mask = _mm_movemask_epi8(stop);
+      if (mask) {
+        p += static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        break;
+      }
+      p += 8;
+    }
+#endif
     while (p < len_) {
       char16_t c = s_[p];
       if (c == '"' || c == '\\' || c < 0x20) break;

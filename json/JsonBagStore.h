@@ -12,6 +12,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "json/JsonBag.h"
 #include "runtime/Variant.h"
 
@@ -30,8 +34,18 @@ struct SharedChars {
 
 // True when every code unit of s[0..n) is below 256.
 inline bool FitsNarrow(const char16_t* s, size_t n) {
+  size_t i = 0;
   char16_t any = 0;
-  for (size_t i = 0; i < n; ++i) any |= s[i];
+#if defined(__SSE2__)
+  __m128i wide = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    wide = _mm_or_si128(wide, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+  }
+  // The high byte of any unit set means the text is not narrow.
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi16(wide, 8), _mm_setzero_si128())) != 0xFFFF)
+    return false;
+#endif
+  for (; i < n; ++i) any |= s[i];
   return any < 256;
 }
 // Copies n code units into dst, narrow (one byte each) or wide.
@@ -41,7 +55,15 @@ inline void StoreUnits(void* dst, const char16_t* s, size_t n, bool narrow) {
     return;
   }
   auto* d = static_cast<unsigned char*>(dst);
-  for (size_t i = 0; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);
 }
 
 SharedChars* NewChars(const char16_t* s, size_t n, bool narrow);

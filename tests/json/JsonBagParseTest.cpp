@@ -161,5 +161,33 @@ TEST(JsonBagParse, LongNamesAreSharedButIndependent) {
   EXPECT_EQ(S(second->Name(1)), "a long member name");
 }
 
+// Strings are scanned several code units at a time and stored one byte per unit when they
+// can be: a special character at any position of texts of many lengths must be found, kept
+// and decoded, and a raw control character must fail at its own position.
+TEST(JsonBagParse, SpecialCharacterAtEveryPositionOfLongStrings) {
+  const std::pair<std::u16string, std::u16string> specials[] = {{u"\u00e9", u"\u00e9"},
+                                                                {u"\u0100", u"\u0100"},
+                                                                {u"\\n", u"\n"},
+                                                                {u"\\\"", u"\""},
+                                                                {u"\\u20AC", u"\u20ac"}};
+  for (size_t length = 1; length <= 40; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (const auto& [text, value] : specials) {
+        std::u16string raw(length, u'a'), expected(length, u'a');
+        raw.replace(at, 1, text);
+        expected.replace(at, 1, value);
+        JsonBag bag;
+        bag.SetJSON(u"{\"" + raw + u"\":\"" + raw + u"\"}");
+        ASSERT_TRUE(bag.Exists(expected)) << length << " " << at;
+        ASSERT_EQ(bag.Item(expected).AsString(), expected) << length << " " << at;
+      }
+      std::u16string raw(length, u'a');
+      raw[at] = u'\x01';
+      EXPECT_EQ(ParseError(S(u"[\"" + raw + u"\"]")),
+                "13: Invalid string character at " + std::to_string(at + 3));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrola
