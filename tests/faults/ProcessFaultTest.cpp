@@ -182,7 +182,7 @@ TEST_F(ProcessFaultTest, UnreadableOrGarbageConfigStartsWithoutACrash) {
 // Garbage around the settings: the program reads the keys it finds and prints.
 TEST_F(ProcessFaultTest, GarbageAroundTheSettingsStillPrints) {
   AddJob(1, 1, {"FIN-1-FIN"});
-  std::string junk = std::string("\x00\xff\xfe garbage \x01\x02", 16) + "\n" +
+  std::string junk = std::string("\x00\xff\xfe garbage \x01\x02", 14) + "\n" +
                      std::string(200000, '#') + "\nno equals sign here\n";
   WriteConfig(junk + Settings() + junk);
   Start();
