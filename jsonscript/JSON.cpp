@@ -77,6 +77,14 @@ class Reader {
     gErrorText.append(kLineEnd);
   }
 
+  // The message lines of the containers. They stay out of line so that the frames of the
+  // recursive readers hold no message temporaries: deep nesting then needs less stack.
+  [[gnu::noinline]] void MissingClose(std::u16string_view text) { Message({text, Right(20)}); }
+  [[gnu::noinline]] void Stop(std::u16string_view description, std::u16string_view where) {
+    Message({description, u": ", where});
+    stopped_ = true;
+  }
+
   // Skips blanks, parentheses and comments. A "/" or "*" just seen is `pending`; `comment`
   // holds inside any comment and `block` inside a block comment.
   void SkipBlanks() {
@@ -118,6 +126,8 @@ class Reader {
     }
   }
 
+  // The scalar readers stay out of line (noinline) so that the frames of the recursive readers
+  // (ReadValue, ReadObject, ReadArray) are small and deep nesting needs little stack.
   Variant ReadValue() {
     SkipBlanks();
     if (AtEnd()) return ReadNumber();
@@ -161,7 +171,7 @@ class Reader {
         ++pos_;
         SkipBlanks();
       } else if (AtEnd()) {
-        Message({u"Missing '}': ", Right(20)});
+        MissingClose(u"Missing '}': ");
         return dict;
       }
       std::u16string key = ReadKey();
@@ -169,11 +179,9 @@ class Reader {
         Variant value = ReadValue();
         dict->Add(key, std::move(value));
       } catch (const Error& e) {
-        Message({e.Description(), u": ", key});
-        stopped_ = true;
+        Stop(e.Description(), key);
       } catch (const std::bad_alloc&) {
-        Message({Error::StandardDescription(kErrOutOfMemory), u": ", key});
-        stopped_ = true;
+        Stop(Error::StandardDescription(kErrOutOfMemory), key);
       }
       if (stopped_) return dict;
     }
@@ -193,7 +201,7 @@ class Reader {
         ++pos_;
         SkipBlanks();
       } else if (AtEnd()) {
-        Message({u"Missing ']': ", Right(20)});
+        MissingClose(u"Missing ']': ");
         return list;
       }
       int64_t before = pos_;
@@ -201,11 +209,9 @@ class Reader {
         Variant value = ReadValue();
         list->Add(std::move(value));
       } catch (const Error& e) {
-        Message({e.Description(), u": ", Mid(pos_, 20)});
-        stopped_ = true;
+        Stop(e.Description(), Mid(pos_, 20));
       } catch (const std::bad_alloc&) {
-        Message({Error::StandardDescription(kErrOutOfMemory), u": ", Mid(pos_, 20)});
-        stopped_ = true;
+        Stop(Error::StandardDescription(kErrOutOfMemory), Mid(pos_, 20));
       }
       // A literal that could not be read leaves the position where it was (and has said so);
       // nothing else can be read from here.
@@ -214,7 +220,7 @@ class Reader {
     }
   }
 
-  std::u16string ReadKey() {
+  [[gnu::noinline]] std::u16string ReadKey() {
     SkipBlanks();
     std::u16string key;
     bool inDouble = false, inSingle = false;
@@ -248,7 +254,7 @@ class Reader {
     return key;
   }
 
-  std::u16string ReadString() {
+  [[gnu::noinline]] std::u16string ReadString() {
     SkipBlanks();
     const char16_t quote = Char();
     ++pos_;
@@ -325,7 +331,7 @@ class Reader {
     return sb ? sb->toString() : std::u16string();
   }
 
-  Variant ReadNumber() {
+  [[gnu::noinline]] Variant ReadNumber() {
     SkipBlanks();
     int64_t start = pos_;
     while (pos_ <= len_) {
@@ -354,7 +360,7 @@ class Reader {
     return Variant();
   }
 
-  bool ReadBoolean() {
+  [[gnu::noinline]] bool ReadBoolean() {
     SkipBlanks();
     if (Mid(pos_, 4) == u"true") {
       pos_ += 4;
@@ -368,7 +374,7 @@ class Reader {
     return false;
   }
 
-  Variant ReadNull() {
+  [[gnu::noinline]] Variant ReadNull() {
     SkipBlanks();
     if (Mid(pos_, 4) == u"null") {
       pos_ += 4;
