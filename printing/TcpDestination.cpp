@@ -1,8 +1,10 @@
 #include "printing/TcpDestination.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -108,7 +110,21 @@ void TcpDestination::Send(const PrintDocument& document) {
     if (err == ETIMEDOUT) break;
     char reply[512];
     ssize_t n = err == 0 ? ::recv(sock.fd, reply, sizeof reply, 0) : -1;
-    if (n == 0) break;    // the printer closed after the whole document
+    if (n == 0) {
+      // The printer closed. It took the whole document only when every byte was acknowledged
+      // (at most our own end-of-document mark may still be outstanding): a printer that closed
+      // early answered the rest with a reset, or has not acknowledged it.
+      int unacknowledged = 0;
+      int pending = 0;
+      socklen_t len = sizeof pending;
+      ::ioctl(sock.fd, SIOCOUTQ, &unacknowledged);
+      ::getsockopt(sock.fd, SOL_SOCKET, SO_ERROR, &pending, &len);
+      if (pending != 0 || unacknowledged > 1) {
+        ThrowPrinterFailure(document.printerName,
+                            "connection to " + where + " closed before the whole document arrived");
+      }
+      break;
+    }
     if (n > 0) continue;  // status bytes of the printer, not needed
     if (err == 0) err = errno;
     if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
