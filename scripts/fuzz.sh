@@ -20,6 +20,7 @@ if [ "${SKIP_BUILD:-0}" != 1 ]; then
   cmake --build "$build" -j"${JOBS:-2}" --target $(printf '%s_fuzzer ' "${targets[@]}")
 fi
 
+failed=0
 for t in "${targets[@]}"; do
   work="$build/fuzz-work/$t"
   mkdir -p "$work/new" "$work/artifacts"
@@ -27,11 +28,16 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "== $t: ${seconds}s"
   # Leak checking stays on: a leak is a finding like a crash.
+  # A finding stops this target (its input is kept in artifacts/); the campaign goes on.
+  status=0
   ASAN_OPTIONS=detect_leaks=1 "$build/fuzz/${t}_fuzzer" "$work/new" "$corpus" \
     -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=4096 \
-    -artifact_prefix="$work/artifacts/" -print_final_stats=1 2>&1 | tail -n 12
+    -artifact_prefix="$work/artifacts/" -print_final_stats=1 >"$work/log" 2>&1 || status=$?
+  tail -n 12 "$work/log"
+  [ "$status" = 0 ] || { echo "!! $t found something (exit $status): $work/artifacts/"; failed=1; }
   # Keep only the inputs that add coverage.
   mkdir -p "$work/merged"
   "$build/fuzz/${t}_fuzzer" -merge=1 "$work/merged" "$corpus" "$work/new" >/dev/null 2>&1
   rm -rf "$corpus" && mv "$work/merged" "$corpus" && rm -rf "$work/new"
 done
+exit "$failed"

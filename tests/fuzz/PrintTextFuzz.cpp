@@ -14,8 +14,9 @@
 using namespace kestrola;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto recording = std::make_shared<RecordingDestination>();
   static std::shared_ptr<Printer> printer = [] {
-    auto p = std::make_shared<Printer>(u"Fuzz", std::make_shared<RecordingDestination>());
+    auto p = std::make_shared<Printer>(u"Fuzz", recording);
     Printers::SetInstalledForTesting(std::vector<std::shared_ptr<Printer>>{p});
     return p;
   }();
@@ -33,5 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (failed != predicted.has_value()) std::abort();
   EscPosReader::Read(printer->PendingDocument().bytes);
   print.EndDoc();
+  // The recording keeps every document; only this run's is of interest.
+  recording->documents.clear();
   return 0;
 }
