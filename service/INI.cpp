@@ -21,7 +21,7 @@ constexpr size_t kMaxValue = 9999;
 
 struct Line {
   std::string text;  // without its line end
-  std::string end;   // "\r\n", "\n" or "" for a last line without an end
+  std::string end;   // "\r\n", "\n", "\r" or "" for a last line without an end
 };
 
 bool ReadFile(const std::string& path, std::string& bytes) {
@@ -35,23 +35,22 @@ bool ReadFile(const std::string& path, std::string& bytes) {
   return ok;
 }
 
+// Lines end with CR LF, LF or a lone CR; each keeps its own end, so a rewrite changes no byte
+// of the lines it does not touch.
 std::vector<Line> SplitLines(const std::string& bytes) {
   std::vector<Line> lines;
   size_t pos = 0;
   while (pos < bytes.size()) {
-    size_t nl = bytes.find('\n', pos);
+    size_t brk = bytes.find_first_of("\r\n", pos);
     Line line;
-    if (nl == std::string::npos) {
+    if (brk == std::string::npos) {
       line.text = bytes.substr(pos);
       pos = bytes.size();
     } else {
-      line.text = bytes.substr(pos, nl - pos);
-      line.end = "\n";
-      pos = nl + 1;
-    }
-    if (!line.text.empty() && line.text.back() == '\r') {
-      line.text.pop_back();
-      if (!line.end.empty()) line.end = "\r\n";
+      line.text = bytes.substr(pos, brk - pos);
+      bool crlf = bytes[brk] == '\r' && brk + 1 < bytes.size() && bytes[brk + 1] == '\n';
+      line.end = crlf ? "\r\n" : std::string(1, bytes[brk]);
+      pos = brk + line.end.size();
     }
     lines.push_back(std::move(line));
   }

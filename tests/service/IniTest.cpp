@@ -128,6 +128,21 @@ TEST_F(IniTest, WriteKeepsEverythingElseAndTheFileMode) {
   EXPECT_EQ(fs::status(dir_ / "config.ini").permissions(), fs::perms(0644));
 }
 
+// Files written by other editors may end lines with a lone CR, or end without a line break:
+// a write keeps every other byte and the new section still starts on a line of its own.
+TEST_F(IniTest, LoneCarriageReturnsAndAMissingFinalLineBreakSurviveAWrite) {
+  Write("[Other]\rX = \"quoted\r\r");
+  EXPECT_EQ(Leer(u"Other", u"x"), u"\"quoted");  // an unmatched quote stays
+  INI::EscribirINI(file_, u"Kestrola", u"Terminal", u"3");
+  EXPECT_EQ(Read().substr(0, 21), "[Other]\rX = \"quoted\r\r");
+  EXPECT_EQ(Leer(u"Other", u"x"), u"\"quoted");
+  EXPECT_EQ(Leer(u"Kestrola", u"Terminal"), u"3");
+
+  Write("[Kestrola]\nTerminal=1");  // no final line break
+  INI::EscribirINI(file_, u"Kestrola", u"UserDB", u"ana");
+  EXPECT_EQ(Read(), "[Kestrola]\nTerminal=1\nUserDB=ana\n");
+}
+
 TEST_F(IniTest, LineBreaksInAValueCannotForgeKeys) {
   INI::EscribirINI(file_, u"K", u"PwdDB", u"a\r\nTerminal=99");
   EXPECT_EQ(Leer(u"K", u"Terminal"), u"DEF");
