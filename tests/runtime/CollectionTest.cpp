@@ -3,19 +3,13 @@
 #include "runtime/Collection.h"
 #include "runtime/Dictionary.h"
 #include "runtime/Error.h"
+#include "tests/support/ErrorOf.h"
 
 using namespace kestrola;
 
+using kestrola::testing::ErrorOf;
+
 namespace {
-template <class F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 std::u16string Order(const Collection& c) {
   std::u16string s;

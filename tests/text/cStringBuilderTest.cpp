@@ -1,22 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "runtime/Error.h"
+#include "tests/support/ErrorOf.h"
 #include "text/cStringBuilder.h"
 
 using kestrola::cStringBuilder;
 using kestrola::Error;
 
-namespace {
-template <class F>
-int ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
-}  // namespace
+using kestrola::testing::ErrorOf;
 
 TEST(cStringBuilder, GrowsByWholeChunks) {
   cStringBuilder b;
