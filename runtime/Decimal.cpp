@@ -31,8 +31,38 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// The common short form, [sign]digits[.digits] with at most 19 significant digits and at most
+// 28 places, read straight into the mantissa. False sends the text to the general reader.
+bool ParseShort(std::string_view t, Decimal& out) {
+  size_t i = 0, n = t.size();
+  bool negative = false;
+  if (i < n && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+  uint64_t mantissa = 0;
+  int digits = 0, scale = 0;
+  bool point = false, any = false;
+  for (; i < n; ++i) {
+    char c = t[i];
+    if (c >= '0' && c <= '9') {
+      any = true;
+      if (point) ++scale;
+      if (mantissa == 0 && c == '0') continue;  // leading zeros are not significant
+      if (++digits > 19) return false;
+      mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (!any || scale > Decimal::kMaxScale) return false;
+  out = mantissa == 0 ? Decimal::FromParts(0, 0, false)
+                      : Decimal::FromParts(mantissa, scale, negative);
+  return true;
+}
+
 // Parses into `out`. Returns 0 on success, 13 for a malformed text, 6 for overflow.
 int ParseImpl(std::string_view t, Decimal& out) {
+  if (ParseShort(t, out)) return 0;
   size_t i = 0, n = t.size();
   while (i < n && IsBlank(t[i])) ++i;
   while (n > i && IsBlank(t[n - 1])) --n;

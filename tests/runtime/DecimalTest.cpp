@@ -100,3 +100,19 @@ TEST(Decimal, ConvertsToAndFromDoubleAndIntegers) {
   EXPECT_THROW(Decimal::FromDouble(1e30), Error);
   EXPECT_THROW(Decimal::FromDouble(std::numeric_limits<double>::quiet_NaN()), Error);
 }
+
+TEST(Decimal, ShortAndLongFormsAgree) {
+  // The short form is read by a fast path; the same values written longer take the general one.
+  EXPECT_EQ(Round("-65.613616999999977"), "-65.613616999999977");
+  EXPECT_EQ(Decimal::Parse("-65.613616999999977"), Decimal::Parse("-6561361699999997.7e-14"));
+  EXPECT_EQ(Round("0.05"), "0.05");
+  EXPECT_EQ(Decimal::Parse("0.05").Scale(), 2);
+  EXPECT_EQ(Round("-0.0"), "0");
+  EXPECT_FALSE(Decimal::Parse("-0.0").IsNegative());
+  EXPECT_EQ(Round("9999999999999999999"), "9999999999999999999");    // 19 digits
+  EXPECT_EQ(Round("99999999999999999999"), "99999999999999999999");  // 20: general reader
+  EXPECT_EQ(Round("12345.6789012345678901234"), "12345.6789012345678901234");
+  EXPECT_EQ(ErrorOf("-"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("+."), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf("1.2."), kestrola::kErrTypeMismatch);
+}
