@@ -15,6 +15,8 @@ def load(paths):
             # With repetitions keep the median only.
             if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
                 continue
+            if b.get("run_type") == "iteration" and b.get("repetitions", 1) > 1:
+                continue
             rows.append((program, b))
     return rows
 
