@@ -144,13 +144,16 @@ class TcpPrinter {
         if (n <= 0) break;
         doc.append(buffer, static_cast<size_t>(n));
       }
-      ::close(c);
-      std::lock_guard lock(mutex_);
-      if (mode == Mode::Print) {
-        documents_.push_back(doc);
-      } else {
-        ++dropped_;
+      {
+        // Counted before the close: the sender sees the close at once and the test may look.
+        std::lock_guard lock(mutex_);
+        if (mode == Mode::Print) {
+          documents_.push_back(doc);
+        } else {
+          ++dropped_;
+        }
       }
+      ::close(c);
     }
   }
 
