@@ -65,8 +65,9 @@ CONF
   setsid "$cupsd_bin" -f -c "$C/etc/cupsd.conf" -s "$C/etc/cups-files.conf" \
     </dev/null >"$C/log/cupsd.out" 2>&1 &
   echo $! > "$C/cupsd.pid"
-  for i in $(seq 1 100); do
-    if lpstat -h "127.0.0.1:$port" -r >/dev/null 2>&1; then
+  for i in $(seq 1 400); do
+    # lpstat -r exits 0 whether or not the scheduler answers: read what it says.
+    if [ "$(LC_ALL=C lpstat -h "127.0.0.1:$port" -r 2>/dev/null)" = "scheduler is running" ]; then
       echo "CUPS_SERVER=127.0.0.1:$port" > "$C/cups.env"
       echo "cups-start: private cupsd on 127.0.0.1:$port ($C)"
       exit 0
