@@ -23,6 +23,17 @@ SharedChars* NewChars(const char16_t* s, size_t n, bool narrow) {
   return c;
 }
 
+SharedChars* NewChars(const Chars& t) {
+  if (!t.narrow) return NewChars(t.Wide(), t.n, FitsNarrow(t.Wide(), t.n));
+  if (t.n > 0x7FFFFFFF) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  auto* c = static_cast<SharedChars*>(::operator new(sizeof(SharedChars) + t.n));
+  new (&c->refs) std::atomic<uint32_t>(1);
+  c->length = static_cast<uint32_t>(t.n);
+  c->narrow = 1;
+  std::memcpy(c->Data(), t.p, t.n);
+  return c;
+}
+
 void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value) {
   switch (value.VarType()) {
     case vbEmpty:

@@ -54,6 +54,9 @@ class JsonBag : public Object {
   // Read: the node and everything below it as JSON text. Write: clear and parse.
   std::u16string JSON() const;
   void SetJSON(std::u16string_view text);
+  // Parses UTF-8 text: the same as SetJSON(Text::FromUtf8(text)), error positions in UTF-16
+  // code units included, without making the converted copy.
+  void SetJSONUtf8(std::string_view text);
 
   std::u16string Name(int32_t index) const;
   std::vector<std::u16string> Version() const { return {u"1.6"}; }

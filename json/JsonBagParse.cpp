@@ -4,6 +4,11 @@
 // the outermost container ignored) and strict about string characters and number shapes.
 // Every error carries the 1-based UTF-16 position where it was found.
 //
+// The scanner reads UTF-16 text, or UTF-8 text directly: structure, numbers and literals are
+// ASCII either way, and UTF-8 strings are decoded as they are read (ASCII ones not at all), so
+// a UTF-8 document needs no converted copy. A UTF-8 text gives exactly what its conversion with
+// Text::FromUtf8 gives, error positions included.
+//
 // Nesting is handled with an explicit stack of open containers instead of recursion, and
 // values are collected on one scratch stack; a container's block is allocated once, exactly
 // sized, when its closing bracket is read.
@@ -22,6 +27,7 @@
 #include "json/JsonBag.h"
 #include "json/JsonBagStore.h"
 #include "runtime/Error.h"
+#include "runtime/Text.h"
 
 namespace kestrola {
 namespace jsonbag {
@@ -67,10 +73,11 @@ struct Entry {
 
 }  // namespace
 
+// What does not depend on the width of the text: the containers being built, the scratch
+// stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  Parser(JsonBag& root, const char16_t* text, size_t length)
-      : root_(root), s_(text), len_(length), decimal_(root.decimalMode_) {}
+  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) {}
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -79,22 +86,7 @@ class Parser {
     }
   }
 
-  void Run() {
-    SkipWs();
-    int c = At(pos_);
-    if (c != '{' && c != '[') RaiseExpected(u"either { or [", pos_ + 1);
-    ++pos_;
-    root_.isArray_ = c == '[';
-    frames_.push_back(Frame{&root_, 0, c == '[', false});
-    try {
-      Loop();
-    } catch (...) {
-      Salvage();
-      throw;
-    }
-  }
-
- private:
+ protected:
   struct Frame {
     JsonBag* node;  // the root; children are made when they close, at their final size
     size_t start;   // its first entry on the scratch stack
@@ -102,207 +94,45 @@ class Parser {
     bool seen;  // an object has read its first member
   };
 
-  int At(size_t i) const { return i < len_ ? s_[i] : -1; }
-
-  void SkipWs() {
-    while (pos_ < len_ && IsWs(s_[pos_])) ++pos_;
+  void OpenRoot(bool isArray) {
+    root_.isArray_ = isArray;
+    frames_.push_back(Frame{&root_, 0, isArray, false});
   }
 
-  void Loop() {
-    while (!frames_.empty()) {
-      Frame& f = frames_.back();
-      SkipWs();
-      int c = At(pos_);
-      if (f.isArray) {
-        if (c == ',') {
-          ++pos_;
-        } else if (c == ']') {
-          ++pos_;
-          Close();
-        } else {
-          scratch_.push_back(Entry{{}, {}, kPending});
-          ParseValue();
-        }
-        continue;
-      }
-      size_t at = pos_++;
-      if (c == '"') {
-        Entry e{{}, {}, kPending};
-        ParseString(e.name, true);
-        scratch_.push_back(e);
-        f.seen = true;
-        SkipWs();
-        if (At(pos_) != ':') RaiseExpected(u":", pos_ + 1);
-        ++pos_;
-        ParseValue();
-      } else if (c == ',') {
-        if (!f.seen) Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", at + 1);
-      } else if (c == '}') {
-        Close();
+  // Stores a string's characters in out. Member names longer than the inline size share one
+  // block per distinct name.
+  void StoreText(PackedText& out, const Chars& t, bool isName) {
+    if (t.narrow) {
+      if (t.n <= PackedText::kInlineNarrow) {
+        std::memcpy(out.bytes, t.p, t.n);
+        out.tag = static_cast<uint16_t>(PackedText::kNarrowTag + t.n);
+      } else if (isName) {
+        InitShared(out, Intern(t));
       } else {
-        RaiseExpected(u", or }", at + 1);
+        SharedChars* c = NewChars(t);
+        std::memcpy(out.bytes, &c, sizeof c);
+        out.tag = PackedText::kHeap;
       }
+      return;
     }
-  }
-
-  // Reads one value into the last scratch entry. A container only opens here; its entry stays
-  // pending until the container closes.
-  void ParseValue() {
-    SkipWs();
-    int c = At(pos_);
-    Entry& e = scratch_.back();
-    if (c == '"') {
-      ++pos_;
-      ParseString(e.cell.As<PackedText>(), false);
-      e.tag = kString;
-    } else if (c == '{' || c == '[') {
-      if (frames_.size() >= JsonBag::kMaxDepth) {
-        Fail(kErrOutOfStack, u"Out of stack space at character ", pos_ + 1);
-      }
-      ++pos_;
-      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false});
-    } else if (c == '-' || (c >= '0' && c <= '9')) {
-      ParseNumber(e);
-    } else if (Matches(u"null", 4)) {
-      e.tag = kNull;
-      pos_ += 4;
-    } else if (Matches(u"true", 4)) {
-      new (e.cell.raw) bool(true);
-      e.tag = kBool;
-      pos_ += 4;
-    } else if (Matches(u"false", 5)) {
-      new (e.cell.raw) bool(false);
-      e.tag = kBool;
-      pos_ += 5;
+    const char16_t* chars = t.Wide();
+    if (isName && (t.n > PackedText::kInlineNarrow ||
+                   (t.n > PackedText::kInline && !FitsNarrow(chars, t.n)))) {
+      InitShared(out, Intern(t));
     } else {
-      Fail(kErrTypeMismatch, u"Bad value at character ", pos_ + 1);
+      InitText(out, chars, t.n);
     }
   }
 
-  bool Matches(const char16_t* word, size_t n) const {
-    return len_ - pos_ >= n && std::memcmp(s_ + pos_, word, n * sizeof(char16_t)) == 0;
-  }
-
-  // The string whose opening quote was just read. Member names longer than the inline size
-  // share one block per distinct name.
-  void ParseString(PackedText& out, bool isName) {
-    const size_t begin = pos_;
-    size_t p = begin;
-#if defined(__SSE2__)
-    // Eight code units at a time up to the first quote, backslash or control character.
-    const __m128i quote = _mm_set1_epi16('"');
-    const __m128i backslash = _mm_set1_epi16('\\');
-    const __m128i control = _mm_set1_epi16(0x1F);
-    const __m128i zero = _mm_setzero_si128();
-    while (p + 8 <= len_) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
-      const __m128i stop =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
-                       _mm_cmpeq_epi16(_mm_subs_epu16(v, control), zero));
-      const int mask = _mm_movemask_epi8(stop);
-      if (mask) {
-        p += static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-        break;
-      }
-      p += 8;
-    }
-#endif
-    while (p < len_) {
-      char16_t c = s_[p];
-      if (c == '"' || c == '\\' || c < 0x20) break;
-      ++p;
-    }
-    const char16_t* chars = s_ + begin;
-    size_t n = p - begin;
-    if (p < len_ && s_[p] == '\\') {
-      buffer_.assign(chars, n);
-      p = Unescape(p);
-      chars = buffer_.data();
-      n = buffer_.size();
-    } else if (p < len_ && s_[p] < 0x20) {
-      Fail(kErrTypeMismatch, u"Invalid string character at ", p + 1);
-    } else {
-      ++p;  // past the closing quote, or past the end when there is none
-    }
-    pos_ = p;
-    // Something must follow the closing quote; a string that is not closed, or is closed by
-    // the text's last character, cannot be part of a complete document.
-    if (pos_ >= len_) RaiseExpected(u"\"", len_ + 1);
-    if (isName &&
-        (n > PackedText::kInlineNarrow || (n > PackedText::kInline && !FitsNarrow(chars, n)))) {
-      InitShared(out, Intern(chars, n));
-    } else {
-      InitText(out, chars, n);
-    }
-  }
-
-  // Decodes from the backslash at p into buffer_, up to and including the closing quote.
-  // Returns the position after the closing quote (or past the end when there is none).
-  size_t Unescape(size_t p) {
-    while (p < len_) {
-      char16_t c = s_[p];
-      if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", p + 1);
-      if (c == '"') return p + 1;
-      if (c != '\\') {
-        buffer_.push_back(c);
-        ++p;
-        continue;
-      }
-      ++p;
-      if (p >= len_) RaiseBadEscape(p + 1);
-      char16_t e = s_[p];
-      if (e >= 'A' && e <= 'Z') e = static_cast<char16_t>(e + 32);
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          buffer_.push_back(e);
-          break;
-        case 'b':
-          buffer_.push_back(8);
-          break;
-        case 'f':
-          buffer_.push_back(12);
-          break;
-        case 'n':
-          buffer_.push_back(10);
-          break;
-        case 'r':
-          buffer_.push_back(13);
-          break;
-        case 't':
-          buffer_.push_back(9);
-          break;
-        case 'u': {
-          ++p;
-          if (len_ < p + 4) RaiseBadEscape(p + 1);
-          unsigned value = 0;
-          for (int k = 0; k < 4; ++k) {
-            int d = HexDigit(s_[p + k]);
-            if (d < 0) RaiseBadEscape(p + 1);
-            value = value * 16 + static_cast<unsigned>(d);
-          }
-          buffer_.push_back(static_cast<char16_t>(value));
-          p += 3;
-          break;
-        }
-        default:
-          RaiseBadEscape(p + 1);
-      }
-      ++p;
-    }
-    return p + 1;
-  }
-
-  SharedChars* Intern(const char16_t* s, size_t n) {
+  SharedChars* Intern(const Chars& t) {
     if (internCount_ * 2 + 2 > interned_.size()) GrowIntern();
     size_t mask = interned_.size() - 1;
-    size_t slot = HashName(s, n) & mask;
+    size_t slot = t.Hash() & mask;
     while (SharedChars* c = interned_[slot]) {
-      if (Chars{c->Data(), c->length, c->narrow != 0}.Equals(s, n)) return c;
+      if (Chars{c->Data(), c->length, c->narrow != 0}.Equals(t)) return c;
       slot = (slot + 1) & mask;
     }
-    SharedChars* c = NewChars(s, n, FitsNarrow(s, n));
+    SharedChars* c = NewChars(t);
     interned_[slot] = c;
     ++internCount_;
     return c;
@@ -318,148 +148,6 @@ class Parser {
       while (interned_[slot]) slot = (slot + 1) & mask;
       interned_[slot] = c;
     }
-  }
-
-  // Scans a number from the "-" or digit at pos_ and converts it. Plain shapes (digits, an
-  // optional fraction, an optional signed exponent) that fit in 19 digits with a small
-  // exponent are converted exactly from the text; others go through a narrow copy and
-  // from_chars.
-  void ParseNumber(Entry& e) {
-    const size_t start = pos_;
-    const char16_t* s = s_;
-    size_t p = start + 1;
-    uint64_t mantissa = 0;
-    int digits = 0;    // significant digits gathered into mantissa
-    int fraction = 0;  // fraction digits gathered into mantissa
-    int intDigits = s[start] == '-' ? 0 : 1;
-    int fracDigits = 0;
-    bool seenPoint = false, exponent = false, exact = true;
-    if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
-    for (; p < len_; ++p) {
-      char16_t c = s[p];
-      if (c >= '0' && c <= '9') {
-        unsigned d = c - '0';
-        seenPoint ? ++fracDigits : ++intDigits;
-        if (digits < 19) {
-          mantissa = mantissa * 10 + d;
-          digits += mantissa != 0;
-          fraction += seenPoint;
-        } else {
-          exact = false;
-        }
-      } else if (c == '.') {
-        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", p + 1);
-        if (p == start + 1 && s[start] == '-') {
-          Fail(kErrTypeMismatch, u"Digit expected at character ", p + 1);
-        }
-        seenPoint = true;
-      } else if (c == 'e' || c == 'E') {
-        ++p;
-        exponent = true;
-        break;
-      } else {
-        break;
-      }
-    }
-    int exp10 = 0;
-    bool expShape = true;  // the exponent is one optional sign and then digits only
-    if (exponent) {
-      bool seenSign = false, negExp = false;
-      size_t expDigits = 0;
-      for (; p < len_; ++p) {
-        char16_t c = s[p];
-        if (c == '+' || c == '-') {
-          if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", p + 1);
-          seenSign = true;
-          if (expDigits) expShape = false;
-          negExp = c == '-';
-        } else if (c >= '0' && c <= '9') {
-          ++expDigits;
-          if (exp10 < 10000) exp10 = exp10 * 10 + (c - '0');
-        } else {
-          break;
-        }
-      }
-      if (!expDigits) expShape = false;
-      if (negExp) exp10 = -exp10;
-    }
-    pos_ = p;
-    if (pos_ >= len_) {
-      throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
-    }
-    const bool negative = s[start] == '-';
-    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0) &&
-        mantissa <= (uint64_t{1} << 53)) {
-      // mantissa and 10^|e| are both exact doubles, so one multiply or divide rounds correctly.
-      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-      int e10 = exp10 - fraction;
-      if (e10 >= -22 && e10 <= 22) {
-        double value = static_cast<double>(mantissa);
-        value = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
-        new (e.cell.raw) double(negative ? -value : value);
-        e.tag = kDouble;
-        return;
-      }
-    }
-    // The collected text: the scanned characters with the exponent letter in lower case.
-    num_.resize(p - start);
-    for (size_t i = start; i < p; ++i) {
-      char16_t c = s[i];
-      num_[i - start] = c == 'E' ? 'e' : static_cast<char>(c);
-    }
-    if (decimal_) {
-      Decimal d;
-      if (!Decimal::TryParse(num_, d)) {
-        Fail(kErrOverflow, u"Number overflow or parse error at character ", start + 1);
-      }
-      new (e.cell.raw) Decimal(d);
-      e.tag = kDecimal;
-      return;
-    }
-    double value;
-    if (!ToDouble(value)) {
-      Fail(kErrOverflow, u"Number overflow or parse error at character ", start + 1);
-    }
-    new (e.cell.raw) double(value);
-    e.tag = kDouble;
-  }
-
-  // Converts num_ (digits, optional point, optional exponent) to the nearest double. Values too
-  // small for a double become zero; values too large fail.
-  bool ToDouble(double& out) const {
-    const char* first = num_.data();
-    const char* last = first + num_.size();
-    if (*first == '-' && (last - first < 2 || first[1] < '0' || first[1] > '9')) return false;
-    auto r = std::from_chars(first, last, out);
-    if (r.ptr != last) return false;
-    if (r.ec == std::errc()) return true;
-    if (r.ec != std::errc::result_out_of_range) return false;
-    // Tell underflow from overflow by the decimal magnitude of the text.
-    const char* p = first + (*first == '-');
-    long magnitude = 0;
-    bool nonZero = false;
-    while (p < last && *p >= '0' && *p <= '9') {
-      if (*p != '0' || nonZero) nonZero = true, ++magnitude;
-      ++p;
-    }
-    if (p < last && *p == '.') {
-      ++p;
-      while (!nonZero && p < last && *p == '0') --magnitude, ++p;
-      while (p < last && *p >= '0' && *p <= '9') ++p;
-    }
-    long exp = 0;
-    if (p < last && *p == 'e') {
-      ++p;
-      bool neg = p < last && *p == '-';
-      if (p < last && (*p == '-' || *p == '+')) ++p;
-      for (; p < last; ++p) exp = std::min(exp * 10 + (*p - '0'), 100000L);
-      if (neg) exp = -exp;
-    }
-    if (magnitude + exp > 0) return false;
-    out = *first == '-' ? -0.0 : 0.0;
-    return true;
   }
 
   // The container on top of the frame stack is complete: give it its items and store it in
@@ -590,25 +278,429 @@ class Parser {
   }
 
   JsonBag& root_;
-  const char16_t* s_;
-  size_t len_;
-  size_t pos_ = 0;
   bool decimal_;
   std::vector<Frame> frames_;
   std::vector<Entry> scratch_;
-  std::u16string buffer_;
+  std::u16string buffer_;  // a string's characters once escapes or UTF-8 are decoded
   std::string num_;
   std::vector<SharedChars*> interned_;
   size_t internCount_ = 0;
   std::vector<uint32_t> seen_;
 };
 
+// The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8).
+template <class Unit>
+class Scanner : public Parser {
+  static constexpr bool kUtf8 = sizeof(Unit) == 1;
+
+ public:
+  Scanner(JsonBag& root, const Unit* text, size_t length)
+      : Parser(root), s_(text), len_(length) {}
+
+  void Run() {
+    SkipWs();
+    int c = At(pos_);
+    if (c != '{' && c != '[') RaiseExpected(u"either { or [", Pos(pos_));
+    ++pos_;
+    OpenRoot(c == '[');
+    try {
+      Loop();
+    } catch (...) {
+      Salvage();
+      throw;
+    }
+  }
+
+ private:
+  int At(size_t i) const { return i < len_ ? s_[i] : -1; }
+
+  // The 1-based UTF-16 position of the code unit at p (p == len_: just past the end).
+  size_t Pos(size_t p) const {
+    if constexpr (kUtf8) {
+      return Text::Utf16Length({reinterpret_cast<const char*>(s_), p}) + 1;
+    } else {
+      return p + 1;
+    }
+  }
+
+  void SkipWs() {
+    while (pos_ < len_ && IsWs(s_[pos_])) ++pos_;
+  }
+
+  void Loop() {
+    while (!frames_.empty()) {
+      Frame& f = frames_.back();
+      SkipWs();
+      int c = At(pos_);
+      if (f.isArray) {
+        if (c == ',') {
+          ++pos_;
+        } else if (c == ']') {
+          ++pos_;
+          Close();
+        } else {
+          scratch_.push_back(Entry{{}, {}, kPending});
+          ParseValue();
+        }
+        continue;
+      }
+      size_t at = pos_++;
+      if (c == '"') {
+        Entry e{{}, {}, kPending};
+        ParseString(e.name, true);
+        scratch_.push_back(e);
+        f.seen = true;
+        SkipWs();
+        if (At(pos_) != ':') RaiseExpected(u":", Pos(pos_));
+        ++pos_;
+        ParseValue();
+      } else if (c == ',') {
+        if (!f.seen) Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", Pos(at));
+      } else if (c == '}') {
+        Close();
+      } else {
+        RaiseExpected(u", or }", Pos(at));
+      }
+    }
+  }
+
+  // Reads one value into the last scratch entry. A container only opens here; its entry stays
+  // pending until the container closes.
+  void ParseValue() {
+    SkipWs();
+    int c = At(pos_);
+    Entry& e = scratch_.back();
+    if (c == '"') {
+      ++pos_;
+      ParseString(e.cell.As<PackedText>(), false);
+      e.tag = kString;
+    } else if (c == '{' || c == '[') {
+      if (frames_.size() >= JsonBag::kMaxDepth) {
+        Fail(kErrOutOfStack, u"Out of stack space at character ", Pos(pos_));
+      }
+      ++pos_;
+      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false});
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      ParseNumber(e);
+    } else if (Matches("null", 4)) {
+      e.tag = kNull;
+      pos_ += 4;
+    } else if (Matches("true", 4)) {
+      new (e.cell.raw) bool(true);
+      e.tag = kBool;
+      pos_ += 4;
+    } else if (Matches("false", 5)) {
+      new (e.cell.raw) bool(false);
+      e.tag = kBool;
+      pos_ += 5;
+    } else {
+      Fail(kErrTypeMismatch, u"Bad value at character ", Pos(pos_));
+    }
+  }
+
+  bool Matches(const char* word, size_t n) const {
+    if (len_ - pos_ < n) return false;
+    for (size_t k = 0; k < n; ++k) {
+      if (s_[pos_ + k] != static_cast<unsigned char>(word[k])) return false;
+    }
+    return true;
+  }
+
+  // The string whose opening quote was just read.
+  void ParseString(PackedText& out, bool isName) {
+    const size_t begin = pos_;
+    size_t p = ScanPlain(begin);
+    Chars chars{s_ + begin, p - begin, kUtf8};
+    if (p < len_ && s_[p] == '"') {
+      ++p;
+    } else if (p < len_ && s_[p] < 0x20) {
+      Fail(kErrTypeMismatch, u"Invalid string character at ", Pos(p));
+    } else if (p < len_) {
+      // An escape, or a UTF-8 character beyond ASCII: decode from here on.
+      buffer_.resize(p - begin);
+      for (size_t i = begin; i < p; ++i) buffer_[i - begin] = s_[i];
+      p = Decode(p);
+      chars = Chars{buffer_.data(), buffer_.size(), false};
+    } else {
+      ++p;  // not closed: past the end
+    }
+    pos_ = p;
+    // Something must follow the closing quote; a string that is not closed, or is closed by
+    // the text's last character, cannot be part of a complete document.
+    if (pos_ >= len_) RaiseExpected(u"\"", Pos(len_));
+    StoreText(out, chars, isName);
+  }
+
+  // The end of the run from p of characters that stand for themselves: up to the first quote,
+  // backslash or control character (and in UTF-8, the first byte beyond ASCII), or len_.
+  size_t ScanPlain(size_t p) const {
+#if defined(__SSE2__)
+    if constexpr (kUtf8) {
+      // Sixteen bytes at a time; a signed compare below 0x20 also catches bytes from 0x80 up.
+      const __m128i quote = _mm_set1_epi8('"');
+      const __m128i backslash = _mm_set1_epi8('\\');
+      const __m128i space = _mm_set1_epi8(0x20);
+      while (p + 16 <= len_) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+        const __m128i stop =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                         _mm_cmplt_epi8(v, space));
+        const int mask = _mm_movemask_epi8(stop);
+        if (mask) return p + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask)));
+        p += 16;
+      }
+    } else {
+      // Eight code units at a time.
+      const __m128i quote = _mm_set1_epi16('"');
+      const __m128i backslash = _mm_set1_epi16('\\');
+      const __m128i control = _mm_set1_epi16(0x1F);
+      const __m128i zero = _mm_setzero_si128();
+      while (p + 8 <= len_) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+        const __m128i stop =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                         _mm_cmpeq_epi16(_mm_subs_epu16(v, control), zero));
+        const int mask = _mm_movemask_epi8(stop);
+        if (mask) return p + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        p += 8;
+      }
+    }
+#endif
+    while (p < len_) {
+      const unsigned c = s_[p];
+      if (c == '"' || c == '\\' || c < 0x20 || (kUtf8 && c >= 0x80)) break;
+      ++p;
+    }
+    return p;
+  }
+
+  // Decodes from p (an escape or, in UTF-8, a byte beyond ASCII) into buffer_, up to and
+  // including the closing quote. Returns the position after the closing quote (or past the end
+  // when there is none).
+  size_t Decode(size_t p) {
+    while (p < len_) {
+      const unsigned c = s_[p];
+      if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", Pos(p));
+      if (c == '"') return p + 1;
+      if (c != '\\') {
+        if constexpr (kUtf8) {
+          if (c >= 0x80) {
+            char16_t units[2];
+            char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
+            buffer_.append(units, static_cast<size_t>(end - units));
+            continue;
+          }
+        }
+        buffer_.push_back(static_cast<char16_t>(c));
+        ++p;
+        continue;
+      }
+      ++p;
+      if (p >= len_) RaiseBadEscape(Pos(p));
+      char16_t e = s_[p];
+      if (e >= 'A' && e <= 'Z') e = static_cast<char16_t>(e + 32);
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          buffer_.push_back(e);
+          break;
+        case 'b':
+          buffer_.push_back(8);
+          break;
+        case 'f':
+          buffer_.push_back(12);
+          break;
+        case 'n':
+          buffer_.push_back(10);
+          break;
+        case 'r':
+          buffer_.push_back(13);
+          break;
+        case 't':
+          buffer_.push_back(9);
+          break;
+        case 'u': {
+          ++p;
+          if (len_ < p + 4) RaiseBadEscape(Pos(p));
+          unsigned value = 0;
+          for (int k = 0; k < 4; ++k) {
+            int d = HexDigit(s_[p + k]);
+            if (d < 0) RaiseBadEscape(Pos(p));
+            value = value * 16 + static_cast<unsigned>(d);
+          }
+          buffer_.push_back(static_cast<char16_t>(value));
+          p += 3;
+          break;
+        }
+        default:
+          RaiseBadEscape(Pos(p));
+      }
+      ++p;
+    }
+    return p + 1;
+  }
+
+  // Scans a number from the "-" or digit at pos_ and converts it. Plain shapes (digits, an
+  // optional fraction, an optional signed exponent) that fit in 19 digits with a small
+  // exponent are converted exactly from the text; others go through a narrow copy and
+  // from_chars.
+  void ParseNumber(Entry& e) {
+    const size_t start = pos_;
+    const Unit* s = s_;
+    size_t p = start + 1;
+    uint64_t mantissa = 0;
+    int digits = 0;    // significant digits gathered into mantissa
+    int fraction = 0;  // fraction digits gathered into mantissa
+    int intDigits = s[start] == '-' ? 0 : 1;
+    int fracDigits = 0;
+    bool seenPoint = false, exponent = false, exact = true;
+    if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
+    for (; p < len_; ++p) {
+      const unsigned c = s[p];
+      if (c >= '0' && c <= '9') {
+        unsigned d = c - '0';
+        seenPoint ? ++fracDigits : ++intDigits;
+        if (digits < 19) {
+          mantissa = mantissa * 10 + d;
+          digits += mantissa != 0;
+          fraction += seenPoint;
+        } else {
+          exact = false;
+        }
+      } else if (c == '.') {
+        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", Pos(p));
+        if (p == start + 1 && s[start] == '-') {
+          Fail(kErrTypeMismatch, u"Digit expected at character ", Pos(p));
+        }
+        seenPoint = true;
+      } else if (c == 'e' || c == 'E') {
+        ++p;
+        exponent = true;
+        break;
+      } else {
+        break;
+      }
+    }
+    int exp10 = 0;
+    bool expShape = true;  // the exponent is one optional sign and then digits only
+    if (exponent) {
+      bool seenSign = false, negExp = false;
+      size_t expDigits = 0;
+      for (; p < len_; ++p) {
+        const unsigned c = s[p];
+        if (c == '+' || c == '-') {
+          if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", Pos(p));
+          seenSign = true;
+          if (expDigits) expShape = false;
+          negExp = c == '-';
+        } else if (c >= '0' && c <= '9') {
+          ++expDigits;
+          if (exp10 < 10000) exp10 = exp10 * 10 + static_cast<int>(c - '0');
+        } else {
+          break;
+        }
+      }
+      if (!expDigits) expShape = false;
+      if (negExp) exp10 = -exp10;
+    }
+    pos_ = p;
+    if (pos_ >= len_) {
+      throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
+    }
+    const bool negative = s[start] == '-';
+    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0) &&
+        mantissa <= (uint64_t{1} << 53)) {
+      // mantissa and 10^|e| are both exact doubles, so one multiply or divide rounds correctly.
+      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+      int e10 = exp10 - fraction;
+      if (e10 >= -22 && e10 <= 22) {
+        double value = static_cast<double>(mantissa);
+        value = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+        new (e.cell.raw) double(negative ? -value : value);
+        e.tag = kDouble;
+        return;
+      }
+    }
+    // The collected text: the scanned characters with the exponent letter in lower case.
+    num_.resize(p - start);
+    for (size_t i = start; i < p; ++i) {
+      const unsigned c = s[i];
+      num_[i - start] = c == 'E' ? 'e' : static_cast<char>(c);
+    }
+    if (decimal_) {
+      Decimal d;
+      if (!Decimal::TryParse(num_, d)) {
+        Fail(kErrOverflow, u"Number overflow or parse error at character ", Pos(start));
+      }
+      new (e.cell.raw) Decimal(d);
+      e.tag = kDecimal;
+      return;
+    }
+    double value;
+    if (!ToDouble(value)) {
+      Fail(kErrOverflow, u"Number overflow or parse error at character ", Pos(start));
+    }
+    new (e.cell.raw) double(value);
+    e.tag = kDouble;
+  }
+
+  // Converts num_ (digits, optional point, optional exponent) to the nearest double. Values too
+  // small for a double become zero; values too large fail.
+  bool ToDouble(double& out) const {
+    const char* first = num_.data();
+    const char* last = first + num_.size();
+    if (*first == '-' && (last - first < 2 || first[1] < '0' || first[1] > '9')) return false;
+    auto r = std::from_chars(first, last, out);
+    if (r.ptr != last) return false;
+    if (r.ec == std::errc()) return true;
+    if (r.ec != std::errc::result_out_of_range) return false;
+    // Tell underflow from overflow by the decimal magnitude of the text.
+    const char* p = first + (*first == '-');
+    long magnitude = 0;
+    bool nonZero = false;
+    while (p < last && *p >= '0' && *p <= '9') {
+      if (*p != '0' || nonZero) nonZero = true, ++magnitude;
+      ++p;
+    }
+    if (p < last && *p == '.') {
+      ++p;
+      while (!nonZero && p < last && *p == '0') --magnitude, ++p;
+      while (p < last && *p >= '0' && *p <= '9') ++p;
+    }
+    long exp = 0;
+    if (p < last && *p == 'e') {
+      ++p;
+      bool neg = p < last && *p == '-';
+      if (p < last && (*p == '-' || *p == '+')) ++p;
+      for (; p < last; ++p) exp = std::min(exp * 10 + (*p - '0'), 100000L);
+      if (neg) exp = -exp;
+    }
+    if (magnitude + exp > 0) return false;
+    out = *first == '-' ? -0.0 : 0.0;
+    return true;
+  }
+
+  const Unit* s_;
+  size_t len_;
+  size_t pos_ = 0;
+};
+
 }  // namespace jsonbag
 
 void JsonBag::SetJSON(std::u16string_view text) {
   Clear();
-  jsonbag::Parser parser(*this, text.data(), text.size());
-  parser.Run();
+  jsonbag::Scanner<char16_t> scanner(*this, text.data(), text.size());
+  scanner.Run();
+}
+
+void JsonBag::SetJSONUtf8(std::string_view text) {
+  Clear();
+  jsonbag::Scanner<unsigned char> scanner(
+      *this, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  scanner.Run();
 }
 
 }  // namespace kestrola

@@ -117,6 +117,9 @@ struct Chars {
   }
 };
 
+// A block holding the characters of t, narrow whenever they all fit.
+SharedChars* NewChars(const Chars& t);
+
 // A 16-byte text: up to seven wide or fourteen narrow code units inline, longer texts in a
 // SharedChars block. Moved by plain byte copy.
 struct PackedText {

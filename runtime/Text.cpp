@@ -17,6 +17,59 @@ inline bool IsContinuation(unsigned char c) {
 }
 }  // namespace
 
+char16_t* DecodeUtf8Sequence(const unsigned char* s, size_t n, size_t& i, char16_t* d) {
+  const unsigned char c = s[i];
+  uint32_t cp;
+  size_t len;
+  uint32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    cp = c & 0x1F, len = 2, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    cp = c & 0x0F, len = 3, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    cp = c & 0x07, len = 4, min = 0x10000;
+  } else {
+    *d++ = kReplacement;
+    ++i;
+    return d;
+  }
+  size_t k = 1;
+  for (; k < len; ++k) {
+    if (i + k >= n || !IsContinuation(s[i + k])) break;
+    cp = (cp << 6) | (s[i + k] & 0x3F);
+  }
+  if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    // One replacement for the bad lead byte and the continuation bytes it took.
+    *d++ = kReplacement;
+    i += k;
+    return d;
+  }
+  i += len;
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    *d++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+    *d++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+  } else {
+    *d++ = static_cast<char16_t>(cp);
+  }
+  return d;
+}
+
+size_t Utf16Length(std::string_view utf8) {
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
+  size_t units = 0;
+  char16_t scratch[2];
+  for (size_t i = 0; i < n;) {
+    if (s[i] < 0x80) {
+      ++units, ++i;
+    } else {
+      units += static_cast<size_t>(DecodeUtf8Sequence(s, n, i, scratch) - scratch);
+    }
+  }
+  return units;
+}
+
 std::u16string FromUtf8(std::string_view in) {
   std::u16string out;
   out.resize(in.size());  // UTF-16 never needs more code units than UTF-8 has bytes
@@ -52,39 +105,7 @@ std::u16string FromUtf8(std::string_view in) {
       ++i;
       continue;
     }
-    uint32_t cp;
-    size_t len;
-    uint32_t min;
-    if (c >= 0xC2 && c <= 0xDF) {
-      cp = c & 0x1F, len = 2, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      cp = c & 0x0F, len = 3, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      cp = c & 0x07, len = 4, min = 0x10000;
-    } else {
-      *d++ = kReplacement;
-      ++i;
-      continue;
-    }
-    size_t k = 1;
-    for (; k < len; ++k) {
-      if (i + k >= n || !IsContinuation(s[i + k])) break;
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      // One replacement for the bad lead byte and the continuation bytes it took.
-      *d++ = kReplacement;
-      i += k;
-      continue;
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      *d++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-      *d++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      *d++ = static_cast<char16_t>(cp);
-    }
+    d = DecodeUtf8Sequence(s, n, i, d);
   }
   out.resize(static_cast<size_t>(d - out.data()));
   return out;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,12 @@ namespace kestrola::Text {
 
 // UTF-8 to UTF-16. Invalid or truncated sequences become U+FFFD; never fails.
 std::u16string FromUtf8(std::string_view utf8);
+// Decodes the sequence that begins with the non-ASCII byte s[i] of s[0..n) into d the way
+// FromUtf8 does (one or two code units, or one U+FFFD for an invalid or truncated sequence),
+// moves i past the bytes it took and returns the end of what it wrote.
+char16_t* DecodeUtf8Sequence(const unsigned char* s, size_t n, size_t& i, char16_t* d);
+// The number of UTF-16 code units FromUtf8 makes of utf8.
+size_t Utf16Length(std::string_view utf8);
 // UTF-16 to UTF-8. Lone surrogates become U+FFFD; never fails.
 std::string ToUtf8(std::u16string_view utf16);
 

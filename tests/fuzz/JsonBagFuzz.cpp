@@ -1,5 +1,6 @@
 // JSON write followed by JSON read: any input either fails with a numbered error or gives a
-// document whose text reads back to the same text, in both layouts.
+// document whose text reads back to the same text, in both layouts; and the UTF-8 reader
+// agrees with the UTF-16 one on every input.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -16,13 +17,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::u16string text = Text::FromUtf8({reinterpret_cast<const char*>(data + 1), size - 1});
   JsonBag bag;
   bag.SetDecimalMode(decimal);
+  std::u16string error;
   try {
     bag.SetJSON(text);
   } catch (const Error& e) {
     if (e.Number() != 13 && e.Number() != 6 && e.Number() != 28) std::abort();
+    error = e.Description();
   }
   // Whatever was stored, even before an error, must write and read back unchanged.
   std::u16string out = bag.JSON();
+  // Reading the UTF-8 bytes directly must give the same document and the same error.
+  JsonBag direct;
+  direct.SetDecimalMode(decimal);
+  std::u16string directError;
+  try {
+    direct.SetJSONUtf8({reinterpret_cast<const char*>(data + 1), size - 1});
+  } catch (const Error& e) {
+    directError = e.Description();
+  }
+  if (directError != error || direct.JSON() != out) std::abort();
   JsonBag back;
   back.SetDecimalMode(decimal);
   back.SetJSON(out);

@@ -105,14 +105,27 @@ TEST(JsonBagConformance, EveryCorpusFileGetsTheExpectedAnswer) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     JsonBag bag;
     bool ok = true;
+    std::u16string error;
     try {
       bag.SetJSON(Text::FromUtf8(bytes));
     } catch (const Error& e) {
       ok = false;
+      error = e.Description();
       EXPECT_TRUE(e.Number() == 13 || e.Number() == 6 || e.Number() == 28)
           << name << ": " << e.Number();
     }
     EXPECT_EQ(ok, Expected(name)) << name;
+    // Reading the UTF-8 bytes directly gives the same document, or the same error at the same
+    // position, as converting them first (the corpus holds invalid UTF-8 on purpose).
+    JsonBag direct;
+    std::u16string directError;
+    try {
+      direct.SetJSONUtf8(bytes);
+    } catch (const Error& e) {
+      directError = e.Description();
+    }
+    EXPECT_EQ(Text::ToUtf8(directError), Text::ToUtf8(error)) << name;
+    EXPECT_EQ(direct.JSON(), bag.JSON()) << name;
     // Whatever was read, parsed completely or not, can be written and read back.
     std::u16string text = bag.JSON();
     JsonBag back;

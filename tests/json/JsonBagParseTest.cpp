@@ -189,5 +189,41 @@ TEST(JsonBagParse, SpecialCharacterAtEveryPositionOfLongStrings) {
   }
 }
 
+TEST(JsonBagParse, Utf8TextReadsLikeItsConversion) {
+  // Positions count UTF-16 code units, not bytes: "é" is one unit, the emoji two.
+  JsonBag bag;
+  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("{\"\xC3\xA9\": x}"); }),
+            "13: Bad value at character 7");
+  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xF0\x9F\x98\x80\", tru]"); }),
+            "13: Bad value at character 8");
+  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC\x01\"]"); }),
+            "13: Invalid string character at 4");
+  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC"); }), "13: Expected \" at character 4");
+  EXPECT_EQ(Json(bag), "[]");
+
+  const std::string texts[] = {
+      "{\"caf\xC3\xA9\":\"\xF0\x9F\x98\x80 ok\",\"n\":-1.5e3}",
+      // Invalid sequences, an encoded surrogate, escapes beside raw characters.
+      "[\"\xC3\x28\",\"\xED\xA0\x80\",\"\xF8\x88\x80\x80\x80\",\"a\\u00e9\xC3\xA9\\n\xC3\"]",
+      // Long names, ASCII and not, repeated: the last one wins.
+      "{\"a_member_name_past_fourteen\":1,\"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+      "\xC3\xA9\xC3\xA9\":2,\"a_member_name_past_fourteen\":3,\"\xE2\x82\xAC\xE2\x82\xAC"
+      "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\":4}",
+      "[\"a string of plain ASCII text that is well past sixteen bytes\",\"\\\"q\\\"\"]",
+      "\xEF\xBB\xBF{}",
+      "{\"a\":[1,{\"b\":\"\xC3\xBF\"}],\"c\":\"\xE2\x80\x8B\"} trailing \xFF",
+  };
+  for (const std::string& text : texts) {
+    JsonBag converted, direct;
+    const std::string want = ErrorOf([&] { converted.SetJSON(U(text)); });
+    EXPECT_EQ(ErrorOf([&] { direct.SetJSONUtf8(text); }), want) << text;
+    EXPECT_EQ(Json(direct), Json(converted)) << text;
+  }
+  JsonBag names;
+  names.SetJSONUtf8(texts[2]);
+  EXPECT_EQ(names.Count(), 3);
+  EXPECT_EQ(S(names.Name(2)), "a_member_name_past_fourteen");
+}
+
 }  // namespace
 }  // namespace kestrola

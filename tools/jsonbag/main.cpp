@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   try {
     JsonBag bag;
     bag.SetDecimalMode(decimal);
-    bag.SetJSON(Text::FromUtf8(input));
+    bag.SetJSONUtf8(input);
     bag.SetWhitespace(whitespace);
     std::string out = Text::ToUtf8(bag.JSON());
     out.push_back('\n');
