@@ -294,8 +294,7 @@ class Scanner : public Parser {
   static constexpr bool kUtf8 = sizeof(Unit) == 1;
 
  public:
-  Scanner(JsonBag& root, const Unit* text, size_t length)
-      : Parser(root), s_(text), len_(length) {}
+  Scanner(JsonBag& root, const Unit* text, size_t length) : Parser(root), s_(text), len_(length) {}
 
   void Run() {
     SkipWs();
@@ -324,7 +323,35 @@ class Scanner : public Parser {
   }
 
   void SkipWs() {
-    while (pos_ < len_ && IsWs(s_[pos_])) ++pos_;
+    if (pos_ < len_ && s_[pos_] > ' ') return;  // compact text: nothing to skip
+    size_t p = pos_;
+#if defined(__SSE2__)
+    // Indented text has long runs of blanks: look at sixteen bytes at a time.
+    constexpr size_t kStep = 16 / sizeof(Unit);
+    while (p + kStep <= len_) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+      __m128i ws;
+      if constexpr (kUtf8) {
+        ws = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))));
+      } else {
+        ws = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(' ')),
+                                       _mm_cmpeq_epi16(v, _mm_set1_epi16('\n'))),
+                          _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\r')),
+                                       _mm_cmpeq_epi16(v, _mm_set1_epi16('\t'))));
+      }
+      const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(ws)) & 0xFFFFu;
+      if (other) {
+        pos_ = p + static_cast<unsigned>(__builtin_ctz(other)) / sizeof(Unit);
+        return;
+      }
+      p += kStep;
+    }
+#endif
+    while (p < len_ && IsWs(s_[p])) ++p;
+    pos_ = p;
   }
 
   void Loop() {
@@ -355,7 +382,8 @@ class Scanner : public Parser {
         ++pos_;
         ParseValue();
       } else if (c == ',') {
-        if (!f.seen) Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", Pos(at));
+        if (!f.seen)
+          Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", Pos(at));
       } else if (c == '}') {
         Close();
       } else {

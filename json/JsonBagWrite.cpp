@@ -54,14 +54,41 @@ std::u16string Widen(std::string_view s) {
   return std::u16string(s.begin(), s.end());
 }
 
+// "00" to "99": decimal digits are written two at a time.
+constexpr auto kDigitPairs = [] {
+  struct Table {
+    char v[200];
+  } t{};
+  for (int i = 0; i < 100; ++i) {
+    t.v[2 * i] = static_cast<char>('0' + i / 10);
+    t.v[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+
+// Writes the decimal digits of v so that they end just before end; returns their start.
+inline char16_t* DigitsBefore(char16_t* end, uint64_t v) {
+  while (v >= 100) {
+    const unsigned r = static_cast<unsigned>(v % 100);
+    v /= 100;
+    end -= 2;
+    end[0] = static_cast<char16_t>(kDigitPairs.v[2 * r]);
+    end[1] = static_cast<char16_t>(kDigitPairs.v[2 * r + 1]);
+  }
+  if (v >= 10) {
+    end -= 2;
+    end[0] = static_cast<char16_t>(kDigitPairs.v[2 * v]);
+    end[1] = static_cast<char16_t>(kDigitPairs.v[2 * v + 1]);
+  } else {
+    *--end = static_cast<char16_t>(u'0' + v);
+  }
+  return end;
+}
+
 // Writes the decimal digits of v; returns the end.
 inline char16_t* PutDigits(char16_t* d, uint64_t v) {
   char16_t tmp[20];
-  char16_t* t = tmp + 20;
-  do {
-    *--t = static_cast<char16_t>(u'0' + v % 10);
-    v /= 10;
-  } while (v);
+  const char16_t* t = DigitsBefore(tmp + 20, v);
   const size_t n = static_cast<size_t>(tmp + 20 - t);
   std::memcpy(d, t, n * sizeof(char16_t));
   return d + n;
@@ -84,7 +111,7 @@ constexpr auto kPow10 = [] {
 // or null when the value needs the general path: a candidate on the interval's edge or halfway
 // between two multiples (where rounding rules decide), a power-of-two mantissa (its interval
 // is lopsided), or more than seventeen fraction digits.
-char16_t* PutShortFraction(char16_t* d, double value) {
+char16_t* PutShortFraction(char16_t* d, double value, int& guess) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
@@ -98,8 +125,8 @@ char16_t* PutShortFraction(char16_t* d, double value) {
   const U128 half = one >> 1;
   enum { kOutside, kInside, kEdge };
   // Whether the multiple of 10^-k nearest to the value reads back as it. Once one does, every
-  // longer k does too, so the shortest k is found by bisection; an edge case at the shortest
-  // k shows up at the k just below it, which the bisection always probes.
+  // longer k does too, so the shortest k is the one just above the last k that does not; an
+  // edge case at the shortest k shows up at the k just below it, which the walk always probes.
   uint64_t candidate = 0;
   auto probe = [&](int k) {
     const U128 product = U128{mantissa} * kPow10[k];  // |value| * 10^k * 2^shift, exactly
@@ -113,31 +140,42 @@ char16_t* PutShortFraction(char16_t* d, double value) {
     candidate = static_cast<uint64_t>((product >> shift) + (rest > half));
     return kInside;
   };
-  int lo = 1, hi = 17;  // the answer lies in [lo, hi] if anywhere
-  while (hi > lo && (U128{mantissa} * kPow10[hi]) >> shift >= uint64_t{1} << 62) --hi;
-  if (probe(hi) != kInside) return nullptr;
+  int hi = 17;  // the answer lies in [1, hi] if anywhere
+  while (hi > 1 && (U128{mantissa} * kPow10[hi]) >> shift >= uint64_t{1} << 62) --hi;
+  // Numbers in one document tend to have the same number of fraction digits, so the search
+  // starts from the previous answer and walks down (or up) from it; every edge case gives up.
+  int k = std::clamp(guess, 1, hi);
+  int state = probe(k);
+  if (state == kEdge) return nullptr;
   uint64_t digits = candidate;
-  while (lo < hi) {
-    const int mid = (lo + hi) / 2;
-    const int state = probe(mid);
-    if (state == kEdge) return nullptr;
-    if (state == kInside) {
-      hi = mid;
+  if (state == kInside) {
+    while (k > 1) {
+      state = probe(k - 1);
+      if (state == kEdge) return nullptr;
+      if (state == kOutside) break;
+      --k;
       digits = candidate;
-    } else {
-      lo = mid + 1;
     }
+  } else {
+    do {
+      if (++k > hi) return nullptr;
+      state = probe(k);
+      if (state == kEdge) return nullptr;
+    } while (state != kInside);
+    digits = candidate;
   }
-  const int k = hi;
+  guess = k;
+  // digits / 10^k, with at least one digit before the point.
+  const size_t places = static_cast<size_t>(k);
+  char16_t tmp[24];
+  char16_t* t = DigitsBefore(tmp + 24, digits);
+  while (static_cast<size_t>(tmp + 24 - t) <= places) *--t = u'0';
+  const size_t whole = static_cast<size_t>(tmp + 24 - t) - places;
   if (bits >> 63) *d++ = u'-';
-  d = PutDigits(d, digits / kPow10[k]);
-  *d = u'.';
-  uint64_t rest = digits % kPow10[k];
-  for (int i = k; i > 0; --i) {
-    d[i] = static_cast<char16_t>(u'0' + rest % 10);
-    rest /= 10;
-  }
-  return d + k + 1;
+  std::memcpy(d, t, whole * sizeof(char16_t));
+  d[whole] = u'.';
+  std::memcpy(d + whole + 1, t + whole, places * sizeof(char16_t));
+  return d + whole + 1 + places;
 }
 
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and
@@ -307,7 +345,7 @@ class Writer {
           }
           if (v >= 1e-7 || v <= -1e-7) {
             char16_t* d = Room(40);
-            if (char16_t* end = PutShortFraction(d, v)) {
+            if (char16_t* end = PutShortFraction(d, v, fractionGuess_)) {
               n_ += static_cast<size_t>(end - d);
               return false;
             }
@@ -460,6 +498,7 @@ class Writer {
   }
 
   bool ws_;
+  int fractionGuess_ = 1;  // fraction digits of the last short fraction written
   std::u16string out_;
   size_t n_ = 0;
   std::vector<Frame> stack_;
