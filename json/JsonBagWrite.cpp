@@ -85,24 +85,29 @@ inline char16_t* DigitsBefore(char16_t* end, uint64_t v) {
   return end;
 }
 
-// Writes the decimal digits of v; returns the end.
-inline char16_t* PutDigits(char16_t* d, uint64_t v) {
-  char16_t tmp[20];
-  const char16_t* t = DigitsBefore(tmp + 20, v);
-  const size_t n = static_cast<size_t>(tmp + 20 - t);
-  std::memcpy(d, t, n * sizeof(char16_t));
-  return d + n;
-}
-
 constexpr auto kPow10 = [] {
   struct Table {
-    uint64_t v[18];
+    uint64_t v[20];
     constexpr uint64_t operator[](int i) const { return v[i]; }
   } t{};
   t.v[0] = 1;
-  for (int i = 1; i < 18; ++i) t.v[i] = t.v[i - 1] * 10;
+  for (int i = 1; i < 20; ++i) t.v[i] = t.v[i - 1] * 10;
   return t;
 }();
+
+// The number of decimal digits of v.
+inline int CountDigits(uint64_t v) {
+  int n = 1;
+  while (n < 20 && v >= kPow10[n]) ++n;
+  return n;
+}
+
+// Writes the decimal digits of v; returns the end.
+inline char16_t* PutDigits(char16_t* d, uint64_t v) {
+  char16_t* end = d + CountDigits(v);
+  DigitsBefore(end, v);
+  return end;
+}
 
 // The plain text of a double that is not a whole number, with 1e-7 <= |value| < 1e15, worked
 // out exactly in integers: the fewest fraction digits k for which the multiple of 10^-k
@@ -165,17 +170,24 @@ char16_t* PutShortFraction(char16_t* d, double value, int& guess) {
     digits = candidate;
   }
   guess = k;
-  // digits / 10^k, with at least one digit before the point.
-  const size_t places = static_cast<size_t>(k);
-  char16_t tmp[24];
-  char16_t* t = DigitsBefore(tmp + 24, digits);
-  while (static_cast<size_t>(tmp + 24 - t) <= places) *--t = u'0';
-  const size_t whole = static_cast<size_t>(tmp + 24 - t) - places;
+  // digits / 10^k, written from the right: the fraction two digits at a time, the point, and
+  // the whole part (at least one digit).
+  const uint64_t whole = digits / kPow10[k];
+  uint64_t rest = digits % kPow10[k];
   if (bits >> 63) *d++ = u'-';
-  std::memcpy(d, t, whole * sizeof(char16_t));
-  d[whole] = u'.';
-  std::memcpy(d + whole + 1, t + whole, places * sizeof(char16_t));
-  return d + whole + 1 + places;
+  char16_t* const end = d + CountDigits(whole) + 1 + k;
+  char16_t* p = end;
+  for (int i = k; i >= 2; i -= 2) {
+    const unsigned r = static_cast<unsigned>(rest % 100);
+    rest /= 100;
+    p -= 2;
+    p[0] = static_cast<char16_t>(kDigitPairs.v[2 * r]);
+    p[1] = static_cast<char16_t>(kDigitPairs.v[2 * r + 1]);
+  }
+  if (k & 1) *--p = static_cast<char16_t>(u'0' + rest);
+  *--p = u'.';
+  DigitsBefore(p, whole);
+  return end;
 }
 
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and

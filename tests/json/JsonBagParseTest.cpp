@@ -192,8 +192,7 @@ TEST(JsonBagParse, SpecialCharacterAtEveryPositionOfLongStrings) {
 TEST(JsonBagParse, Utf8TextReadsLikeItsConversion) {
   // Positions count UTF-16 code units, not bytes: "é" is one unit, the emoji two.
   JsonBag bag;
-  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("{\"\xC3\xA9\": x}"); }),
-            "13: Bad value at character 7");
+  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("{\"\xC3\xA9\": x}"); }), "13: Bad value at character 7");
   EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xF0\x9F\x98\x80\", tru]"); }),
             "13: Bad value at character 8");
   EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC\x01\"]"); }),
