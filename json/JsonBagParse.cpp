@@ -77,7 +77,10 @@ struct Entry {
 // stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) {}
+  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) {
+    frames_.reserve(64);
+    scratch_.reserve(256);
+  }
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -366,17 +369,17 @@ class Scanner : public Parser {
           ++pos_;
           Close();
         } else {
-          scratch_.push_back(Entry{{}, {}, kPending});
+          scratch_.emplace_back().tag = kPending;
           ParseValue();
         }
         continue;
       }
       size_t at = pos_++;
       if (c == '"') {
-        Entry e{{}, {}, kPending};
-        ParseString(e.name, true);
-        scratch_.push_back(e);
         f.seen = true;
+        Entry& e = scratch_.emplace_back();
+        e.tag = kPending;
+        ParseString(e.name, true);
         SkipWs();
         if (At(pos_) != ':') RaiseExpected(u":", Pos(pos_));
         ++pos_;
@@ -441,6 +444,13 @@ class Scanner : public Parser {
     Chars chars{s_ + begin, p - begin, kUtf8};
     if (p < len_ && s_[p] == '"') {
       ++p;
+      if (kUtf8 && chars.n <= PackedText::kInlineNarrow && begin + 16 <= len_) {
+        // A short ASCII string: one fixed-size copy (the bytes past its end are not used).
+        pos_ = p;  // something follows: the text goes on for at least sixteen bytes
+        std::memcpy(&out, s_ + begin, sizeof out);
+        out.tag = static_cast<uint16_t>(PackedText::kNarrowTag + chars.n);
+        return;
+      }
     } else if (p < len_ && s_[p] < 0x20) {
       Fail(kErrTypeMismatch, u"Invalid string character at ", Pos(p));
     } else if (p < len_) {
