@@ -3,6 +3,8 @@
 # against the peers (RapidJSON, nlohmann, std::u16string).
 #
 #   bash bench/run-all.sh [MIN_TIME]     MIN_TIME per benchmark in seconds (default 0.5)
+#   REPS=5 bash bench/run-all.sh         repeat each benchmark and report the medians, for
+#                                        machines whose speed wanders
 #
 # The database benchmarks start their own private PostgreSQL server.
 set -euo pipefail
@@ -17,7 +19,7 @@ for b in "$build"/bench/*; do
   [ -f "$b" ] && [ -x "$b" ] || continue
   name=$(basename "$b")
   echo "running $name ..." >&2
-  "$b" --benchmark_min_time="$min_time" --benchmark_format=json \
+  "$b" --benchmark_min_time="$min_time" --benchmark_repetitions="${REPS:-1}" --benchmark_format=json \
     --benchmark_out="$out/$name.json" --benchmark_out_format=json >/dev/null 2>"$out/$name.err" ||
     echo "  $name failed (see $out/$name.err)" >&2
 done

@@ -34,8 +34,8 @@ constexpr auto kAsciiEscape = [] {
   t.v[10] = 'n';
   t.v[12] = 'f';
   t.v[13] = 'r';
-  t.v['"'] = '"';
-  t.v['\\'] = '\\';
+  t.v[int{'"'}] = '"';
+  t.v[int{'\\'}] = '\\';
   t.v[0x7F] = 'u';
   return t;
 }();
