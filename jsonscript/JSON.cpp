@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/Collection.h"
 #include "runtime/Decimal.h"
@@ -187,27 +188,41 @@ class Reader {
     }
   }
 
+  // The items of the open arrays wait on one stack and move into their collection when the
+  // array ends, so that a collection is allocated once, at its final size.
+  struct Pending {
+    Pending(std::vector<Variant>& s) : stack(s), start(s.size()) {}
+    ~Pending() { stack.resize(start); }  // nothing is left behind, whatever happens
+    std::vector<Variant>& stack;
+    const size_t start;
+  };
+
+  std::shared_ptr<Collection> Complete(std::shared_ptr<Collection> list, const Pending& items) {
+    list->AddRange(pending_.data() + items.start, pending_.data() + pending_.size());
+    return list;
+  }
+
   std::shared_ptr<Collection> ReadArray() {
     auto list = std::make_shared<Collection>();
     Nest nest(depth_);
+    Pending items(pending_);
     ++pos_;
     for (;;) {
       SkipBlanks();
       if (At(u']')) {
         ++pos_;
-        return list;
+        return Complete(std::move(list), items);
       }
       if (At(u',')) {
         ++pos_;
         SkipBlanks();
       } else if (AtEnd()) {
         MissingClose(u"Missing ']': ");
-        return list;
+        return Complete(std::move(list), items);
       }
       int64_t before = pos_;
       try {
-        Variant value = ReadValue();
-        list->Add(std::move(value));
+        pending_.push_back(ReadValue());
       } catch (const Error& e) {
         Stop(e.Description(), Mid(pos_, 20));
       } catch (const std::bad_alloc&) {
@@ -216,7 +231,7 @@ class Reader {
       // A literal that could not be read leaves the position where it was (and has said so);
       // nothing else can be read from here.
       if (pos_ == before && !AtEnd()) stopped_ = true;
-      if (stopped_) return list;
+      if (stopped_) return Complete(std::move(list), items);
     }
   }
 
@@ -389,6 +404,7 @@ class Reader {
   int64_t pos_ = 1;
   int depth_ = 0;
   bool stopped_ = false;
+  std::vector<Variant> pending_;
 };
 
 }  // namespace

@@ -101,7 +101,7 @@ std::u16string cJSONScript::ExecCommand(const Variant& value) {
     if (auto dict = value.ObjectAs<Dictionary>()) {
       RunCommands(*dict, out);
     } else if (auto list = value.ObjectAs<Collection>()) {
-      for (const auto& entry : *list) out.Append(ExecCommand(entry.value));
+      for (const Variant& item : *list) out.Append(ExecCommand(item));
     }
     return out.toString();
   }

@@ -18,22 +18,35 @@ void Collection::Add(Variant item, std::optional<std::u16string> key,
     folded = Text::ToLower(*key);
     if (index_.count(folded)) Fail(kErrDuplicateKey);
   }
-  size_t at = items_.size();
+  size_t at = values_.size();
   if (before) {
     if (*before < 1 || *before > Count()) Fail(kErrSubscript);
     at = static_cast<size_t>(*before - 1);
   }
-  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at), Entry{std::move(item), key});
-  if (at + 1 == items_.size()) {
-    if (key) index_.emplace(std::move(folded), at);
+  const bool hasKey = key.has_value();
+  if (hasKey && keys_.empty()) keys_.resize(values_.size());
+  // Both vectors get their room first, so that neither insert below can fail halfway.
+  values_.reserve(values_.size() + 1);
+  if (!keys_.empty()) keys_.reserve(keys_.size() + 1);
+  values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(at), std::move(item));
+  if (!keys_.empty()) keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(at), std::move(key));
+  if (at + 1 == values_.size()) {
+    if (hasKey) index_.emplace(std::move(folded), at);
   } else {
     Reindex();
   }
 }
 
+void Collection::AddRange(Variant* first, Variant* last) {
+  const size_t n = static_cast<size_t>(last - first);
+  values_.reserve(values_.size() + n);
+  if (!keys_.empty()) keys_.resize(keys_.size() + n);
+  values_.insert(values_.end(), std::make_move_iterator(first), std::make_move_iterator(last));
+}
+
 const Variant& Collection::Item(int32_t position) const {
   if (position < 1 || position > Count()) Fail(kErrSubscript);
-  return items_[static_cast<size_t>(position - 1)].value;
+  return values_[static_cast<size_t>(position - 1)];
 }
 
 size_t Collection::IndexOfKey(std::u16string_view key) const {
@@ -43,7 +56,7 @@ size_t Collection::IndexOfKey(std::u16string_view key) const {
 }
 
 const Variant& Collection::Item(std::u16string_view key) const {
-  return items_[IndexOfKey(key)].value;
+  return values_[IndexOfKey(key)];
 }
 
 bool Collection::Exists(std::u16string_view key) const {
@@ -52,20 +65,23 @@ bool Collection::Exists(std::u16string_view key) const {
 
 void Collection::Remove(int32_t position) {
   if (position < 1 || position > Count()) Fail(kErrSubscript);
-  items_.erase(items_.begin() + (position - 1));
-  Reindex();
+  RemoveAt(static_cast<size_t>(position - 1));
 }
 
 void Collection::Remove(std::u16string_view key) {
-  size_t i = IndexOfKey(key);
-  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+  RemoveAt(IndexOfKey(key));
+}
+
+void Collection::RemoveAt(size_t i) {
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(i));
+  if (!keys_.empty()) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
   Reindex();
 }
 
 void Collection::Reindex() {
   index_.clear();
-  for (size_t i = 0; i < items_.size(); ++i) {
-    if (items_[i].key) index_.emplace(Text::ToLower(*items_[i].key), i);
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i]) index_.emplace(Text::ToLower(*keys_[i]), i);
   }
 }
 

@@ -18,28 +18,29 @@ class Collection : public Object {
   // range). An empty key optional means no key.
   void Add(Variant item, std::optional<std::u16string> key = std::nullopt,
            std::optional<int32_t> before = std::nullopt);
+  // Adds the items of [first, last) at the end without keys, moving them out, with one
+  // allocation for all of them.
+  void AddRange(Variant* first, Variant* last);
   const Variant& Item(int32_t position) const;
   const Variant& Item(std::u16string_view key) const;
   bool Exists(std::u16string_view key) const;
   void Remove(int32_t position);
   void Remove(std::u16string_view key);
-  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(values_.size()); }
 
-  // Enumeration in order.
-  auto begin() const { return items_.begin(); }
-  auto end() const { return items_.end(); }
-
-  struct Entry {
-    Variant value;
-    std::optional<std::u16string> key;
-    const Variant& operator*() const { return value; }
-  };
+  // Enumeration of the items in order.
+  auto begin() const { return values_.begin(); }
+  auto end() const { return values_.end(); }
 
  private:
   size_t IndexOfKey(std::u16string_view key) const;  // throws error 5 when absent
+  void RemoveAt(size_t i);
   void Reindex();
 
-  std::vector<Entry> items_;
+  std::vector<Variant> values_;
+  // The items' keys, beside values_; left empty while no item has a key (lists of plain
+  // values, the common case, then cost nothing for them).
+  std::vector<std::optional<std::u16string>> keys_;
   std::unordered_map<std::u16string, size_t> index_;  // folded key -> position - 1
 };
 

@@ -221,8 +221,8 @@ TEST(JSONParse, CommentsAndParentheses) {
   for (const auto& c : cases) {
     auto list = ParseArray(c.text);
     std::vector<int> got;
-    for (const auto& e : *list) {
-      got.push_back(e.value.IsDecimal() ? static_cast<int>(e.value.AsDecimal().ToInt64()) : -1);
+    for (const Variant& v : *list) {
+      got.push_back(v.IsDecimal() ? static_cast<int>(v.AsDecimal().ToInt64()) : -1);
     }
     EXPECT_EQ(got, c.values) << c.text;
   }

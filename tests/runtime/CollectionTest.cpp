@@ -13,7 +13,7 @@ namespace {
 
 std::u16string Order(const Collection& c) {
   std::u16string s;
-  for (const auto& e : c) s += e.value.AsString();
+  for (const Variant& v : c) s += v.AsString();
   return s;
 }
 }  // namespace
@@ -46,6 +46,28 @@ TEST(Collection, Failures) {
   EXPECT_EQ(ErrorOf([&] { c.Remove(2); }), kErrSubscript);
   EXPECT_EQ(ErrorOf([&] { c.Add(u"x", std::nullopt, 5); }), kErrSubscript);
   EXPECT_EQ(c.Count(), 1);  // failed calls change nothing
+}
+
+TEST(Collection, KeysStayWithTheirItemsAcrossInsertsRemovalsAndRanges) {
+  Collection c;
+  Variant plain[] = {Variant(u"1"), Variant(u"2")};
+  c.AddRange(plain, plain + 2);  // no keys yet
+  c.Add(u"k", u"");              // an empty key is a key
+  c.Add(u"x", u"X", 1);          // first, before unkeyed items
+  Variant more[] = {Variant(u"3")};
+  c.AddRange(more, more + 1);
+  EXPECT_EQ(Order(c), u"x12k3");
+  EXPECT_EQ(c.Item(u"x").AsString(), u"x");
+  EXPECT_EQ(c.Item(u"").AsString(), u"k");
+  c.Remove(2);
+  EXPECT_EQ(Order(c), u"x2k3");
+  EXPECT_EQ(c.Item(u"").AsString(), u"k");
+  c.Remove(u"x");
+  EXPECT_EQ(Order(c), u"2k3");
+  EXPECT_EQ(c.Item(u"").AsString(), u"k");
+  EXPECT_EQ(c.Item(3).AsString(), u"3");
+  EXPECT_EQ(ErrorOf([&] { c.Add(u"y", u"", 1); }), kErrDuplicateKey);
+  EXPECT_EQ(Order(c), u"2k3");
 }
 
 TEST(Dictionary, InsertionOrderAndExactKeys) {
