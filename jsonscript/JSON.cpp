@@ -191,7 +191,7 @@ class Reader {
   // The items of the open arrays wait on one stack and move into their collection when the
   // array ends, so that a collection is allocated once, at its final size.
   struct Pending {
-    Pending(std::vector<Variant>& s) : stack(s), start(s.size()) {}
+    explicit Pending(std::vector<Variant>& s) : stack(s), start(s.size()) {}
     ~Pending() { stack.resize(start); }  // nothing is left behind, whatever happens
     std::vector<Variant>& stack;
     const size_t start;
