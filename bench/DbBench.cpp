@@ -10,6 +10,7 @@
 
 #include "db/BaseDatos.h"
 #include "runtime/Application.h"
+#include "service/Servicio.h"
 #include "tests/db/DbTestEnv.h"
 
 namespace kestrola {
@@ -18,15 +19,9 @@ namespace {
 constexpr int kBenchPort = 55433;
 const std::string kStateDir = std::string(KESTROLA_BINARY_DIR) + "/bench/pg";
 
+// The queue query exactly as the service sends it.
 std::u16string QueueQuery(int terminal) {
-  return u"select idtrabajo,fechahora,usuario,tipo,imp.id_impresora,imp.nombre_impresora,"
-         u"red.puerto,red.modo,imp.redirigido, "
-         u" red.comentario as device, red.estado_impresora"
-         u" from colaimpresion cola"
-         u" inner join impresora imp on imp.id_impresora = cola.id_impresora"
-         u" inner join impresora red on red.id_impresora = imp.redirigido"
-         u" where escribiendo=0 and red.estado_impresora='A' and red.id_terminal=" +
-         Text::FromUtf8(std::to_string(terminal)) + u" order by cola.idtrabajo";
+  return Servicio::ConstruirConsultaCola(static_cast<int16_t>(terminal));
 }
 
 // Terminal 1 has 1,000 ready jobs; terminal 2 has a printer and an empty queue.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "db/BaseDatos.h"
+#include "service/Servicio.h"
 #include "tests/db/DbTestEnv.h"
 #include "tests/db/LogCapture.h"
 
@@ -17,16 +18,9 @@ using Text::U;
 
 constexpr bool kPostgres = KESTROLA_DB_POSTGRES;
 
-// The queue query of terminal 1, piece by piece as the service builds it.
+// The queue query exactly as the service sends it.
 std::u16string QueueQuery(int terminal) {
-  return u"select idtrabajo,fechahora,usuario,tipo,imp.id_impresora,imp.nombre_impresora,"
-         u"red.puerto,red.modo,imp.redirigido, "
-         u" red.comentario as device, red.estado_impresora"
-         u" from colaimpresion cola"
-         u" inner join impresora imp on imp.id_impresora = cola.id_impresora"
-         u" inner join impresora red on red.id_impresora = imp.redirigido"
-         u" where escribiendo=0 and red.estado_impresora='A' and red.id_terminal=" +
-         U(std::to_string(terminal)) + u" order by cola.idtrabajo";
+  return Servicio::ConstruirConsultaCola(static_cast<int16_t>(terminal));
 }
 
 class DbTestBase : public ::testing::Test {
