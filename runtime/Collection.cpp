@@ -24,12 +24,15 @@ void Collection::Add(Variant item, std::optional<std::u16string> key,
     at = static_cast<size_t>(*before - 1);
   }
   const bool hasKey = key.has_value();
-  if (hasKey && keys_.empty()) keys_.resize(values_.size());
   // Both vectors get their room first, so that neither insert below can fail halfway.
   values_.reserve(values_.size() + 1);
-  if (!keys_.empty()) keys_.reserve(keys_.size() + 1);
+  if (hasKey || keyed_) keys_.reserve(values_.size() + 1);
+  if (hasKey && !keyed_) {
+    keys_.resize(values_.size());  // the items so far have no key
+    keyed_ = true;
+  }
   values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(at), std::move(item));
-  if (!keys_.empty()) keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(at), std::move(key));
+  if (keyed_) keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(at), std::move(key));
   if (at + 1 == values_.size()) {
     if (hasKey) index_.emplace(std::move(folded), at);
   } else {
@@ -40,7 +43,7 @@ void Collection::Add(Variant item, std::optional<std::u16string> key,
 void Collection::AddRange(Variant* first, Variant* last) {
   const size_t n = static_cast<size_t>(last - first);
   values_.reserve(values_.size() + n);
-  if (!keys_.empty()) keys_.resize(keys_.size() + n);
+  if (keyed_) keys_.resize(keys_.size() + n);
   values_.insert(values_.end(), std::make_move_iterator(first), std::make_move_iterator(last));
 }
 
@@ -74,7 +77,7 @@ void Collection::Remove(std::u16string_view key) {
 
 void Collection::RemoveAt(size_t i) {
   values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(i));
-  if (!keys_.empty()) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
+  if (keyed_) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
   Reindex();
 }
 

@@ -38,9 +38,10 @@ class Collection : public Object {
   void Reindex();
 
   std::vector<Variant> values_;
-  // The items' keys, beside values_; left empty while no item has a key (lists of plain
-  // values, the common case, then cost nothing for them).
+  // The items' keys, beside values_, once an item has had a key (keyed_); until then keys_
+  // stays empty, so that lists of plain values, the common case, cost nothing for them.
   std::vector<std::optional<std::u16string>> keys_;
+  bool keyed_ = false;
   std::unordered_map<std::u16string, size_t> index_;  // folded key -> position - 1
 };
 

@@ -70,6 +70,44 @@ TEST(Collection, KeysStayWithTheirItemsAcrossInsertsRemovalsAndRanges) {
   EXPECT_EQ(Order(c), u"2k3");
 }
 
+// The first item carries the key: every later change of positions must keep it.
+TEST(Collection, KeyOfTheFirstItemSurvivesChangesOfPositions) {
+  struct Case {
+    const char* name;
+    void (*change)(Collection&);
+    std::u16string order;
+  };
+  const Case cases[] = {
+      {"remove after it", [](Collection& c) { c.Remove(2); }, u"a"},
+      {"insert before it", [](Collection& c) { c.Add(u"z", std::nullopt, 1); }, u"zab"},
+      {"keyed insert before it", [](Collection& c) { c.Add(u"z", u"z", 1); }, u"zab"},
+      {"remove by other key",
+       [](Collection& c) {
+         c.Add(u"c", u"c");
+         c.Remove(u"c");
+       },
+       u"ab"},
+      {"range then remove",
+       [](Collection& c) {
+         Variant more[] = {Variant(u"c")};
+         c.AddRange(more, more + 1);
+         c.Remove(2);
+       },
+       u"ac"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    Collection c;
+    c.Add(u"a", u"k");
+    c.Add(u"b");
+    test.change(c);
+    EXPECT_EQ(Order(c), test.order);
+    ASSERT_TRUE(c.Exists(u"K"));
+    EXPECT_EQ(c.Item(u"k").AsString(), u"a");
+    EXPECT_EQ(ErrorOf([&] { c.Add(u"dup", u"k"); }), kErrDuplicateKey);
+  }
+}
+
 TEST(Dictionary, InsertionOrderAndExactKeys) {
   Dictionary d;
   d.Add(u"b", 1.0);
