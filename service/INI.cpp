@@ -88,6 +88,17 @@ bool KeyValue(const std::string& line, std::string_view& key, std::string_view& 
   return true;
 }
 
+// The byte-order mark that Windows editors put at the start of a UTF-8 file. It belongs to no
+// line: it is taken off before the lines are read and put back in front when the file is
+// rewritten.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool TakeByteOrderMark(std::string& bytes) {
+  if (bytes.compare(0, kByteOrderMark.size(), kByteOrderMark) != 0) return false;
+  bytes.erase(0, kByteOrderMark.size());
+  return true;
+}
+
 std::u16string Unquote(std::u16string v) {
   if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
@@ -111,6 +122,17 @@ std::string OneLine(const std::u16string& text) {
   for (char& c : s) {
     if (c == '\r' || c == '\n') c = ' ';
   }
+  return s;
+}
+
+// A value as written after the "=": the reader trims blanks and removes one pair of quotes, so
+// a value that starts or ends with a blank or a quote is written inside double quotes, which
+// the reader takes off again. Any other value is written as it is.
+std::string ValueText(const std::u16string& value) {
+  std::string s = OneLine(value);
+  if (s.empty()) return s;
+  auto special = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+  if (special(s.front()) || special(s.back())) s = '"' + s + '"';
   return s;
 }
 
@@ -155,6 +177,7 @@ std::u16string LeerINI(const std::u16string& file, const std::u16string& section
                        const std::u16string& key, const std::u16string& defaultValue) {
   std::string bytes;
   if (!ReadFile(Text::ToUtf8(file), bytes)) return Cut(defaultValue);
+  TakeByteOrderMark(bytes);
   std::string wantSection = Text::ToUtf8(section);
   std::string wantKey = Text::ToUtf8(key);
   bool inSection = false;
@@ -178,12 +201,13 @@ void EscribirINI(const std::u16string& file, const std::u16string& section,
   if (exists && !S_ISREG(st.st_mode)) return;
   std::string bytes;
   if (exists && !ReadFile(path, bytes)) return;
+  const bool byteOrderMark = TakeByteOrderMark(bytes);
 
   std::vector<Line> lines = SplitLines(bytes);
   std::string eol = !lines.empty() && lines.front().end == "\n" ? "\n" : "\r\n";
   std::string wantSection = OneLine(section);
   std::string wantKey = OneLine(key);
-  std::string newValue = OneLine(value);
+  std::string newValue = ValueText(value);
 
   // Find the section, the key inside it and the last non-blank line of the section.
   size_t sectionLine = lines.size(), keyLine = lines.size(), lastLine = lines.size();
@@ -219,7 +243,8 @@ void EscribirINI(const std::u16string& file, const std::u16string& section,
   }
 
   std::string out;
-  out.reserve(bytes.size() + newValue.size() + wantKey.size() + wantSection.size() + 8);
+  out.reserve(bytes.size() + newValue.size() + wantKey.size() + wantSection.size() + 11);
+  if (byteOrderMark) out += kByteOrderMark;
   for (const Line& line : lines) out += line.text + line.end;
   WriteFile(path, out, exists, st.st_mode);
 }

@@ -154,6 +154,55 @@ TEST_F(IniTest, TextOutsideAsciiRoundTrips) {
   EXPECT_EQ(Leer(u"Kestrola", u"UserDB"), u"José Núñez");
 }
 
+// Windows editors save UTF-8 files with a byte-order mark: it is not part of the first line,
+// and a rewrite keeps it.
+TEST_F(IniTest, ByteOrderMarkIsNotPartOfTheFirstLineAndIsKept) {
+  const std::string bom = "\xEF\xBB\xBF";
+  Write(bom + "[Kestrola]\r\nServicioActivo=0\r\n");
+  EXPECT_EQ(Leer(u"Kestrola", u"ServicioActivo"), u"0");
+  INI::EscribirINI(file_, u"Kestrola", u"ServicioActivo", u"0");
+  INI::EscribirINI(file_, u"Kestrola", u"Terminal", u"2");
+  EXPECT_EQ(Read(), bom + "[Kestrola]\r\nServicioActivo=0\r\nTerminal=2\r\n");
+
+  Write(bom);  // nothing but the mark
+  INI::EscribirINI(file_, u"K", u"k", u"v");
+  EXPECT_EQ(Read(), bom + "[K]\r\nk=v\r\n");
+  EXPECT_EQ(Leer(u"K", u"k"), u"v");
+}
+
+// What is written is read back unchanged, however often the program reads and rewrites it:
+// values that would lose blanks or quotes on reading are written inside double quotes.
+TEST_F(IniTest, ValuesSurviveAnyNumberOfReadsAndWrites) {
+  struct Case {
+    std::u16string value;
+    std::string line;
+  };
+  const Case cases[] = {
+      {u"  p w  ", "k=\"  p w  \""},
+      {u" lead", "k=\" lead\""},
+      {u"trail\t", "k=\"trail\t\""},
+      {u"\"quoted\"", "k=\"\"quoted\"\""},
+      {u"'x'", "k=\"'x'\""},
+      {u"\"", "k=\"\"\""},
+      {u"a\"", "k=\"a\"\""},
+      {u"   ", "k=\"   \""},
+      {u"in side", "k=in side"},
+      {u"a\"b", "k=a\"b"},
+      {u"", "k="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Text::ToUtf8(c.value));
+    Write("");
+    INI::EscribirINI(file_, u"K", u"k", c.value);
+    EXPECT_EQ(Read(), "[K]\r\n" + c.line + "\r\n");
+    for (int start = 0; start < 3; ++start) {
+      std::u16string read = Leer(u"K", u"k");
+      ASSERT_EQ(read, c.value);
+      INI::EscribirINI(file_, u"K", u"k", read);
+    }
+  }
+}
+
 TEST_F(IniTest, RefusedWriteIsIgnored) {
   std::u16string inDir = Text::FromUtf8((dir_ / "sub").string());
   fs::create_directory(dir_ / "sub");

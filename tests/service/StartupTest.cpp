@@ -113,6 +113,26 @@ TEST_F(StartupTest, OtherSectionsAndKeysAreLeftAlone) {
             "UserDB=\nServicioActivo=1\nServerDB=(local)\nNameDB=master\nTerminal=1\n");
 }
 
+// A config.ini saved by a Windows editor: byte-order mark, a password with blanks around it.
+// Every start reads the same settings and leaves the file as it was.
+TEST_F(StartupTest, ConfigWithByteOrderMarkAndQuotedPasswordIsStableAcrossStarts) {
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteConfig(bom +
+              "[Kestrola]\r\nServicioActivo=0\r\nServerDB=srv\r\nNameDB=db\r\n"
+              "UserDB=ana\r\nPwdDB=\"  p w  \"\r\nTerminal=3\r\n");
+  const std::string expected = ReadConfig();
+  for (int start = 1; start <= 3; ++start) {
+    SCOPED_TRACE(start);
+    Servicio s;
+    s.CargarConfiguracion();
+    EXPECT_FALSE(s.Activo);
+    EXPECT_EQ(s.ServerDB, u"srv");
+    EXPECT_EQ(s.PwdDB, u"  p w  ");
+    EXPECT_EQ(s.Terminal, 3);
+    EXPECT_EQ(ReadConfig(), expected);
+  }
+}
+
 TEST(ConsultaCola, IsTheFixedQueryWithTheTerminal) {
   EXPECT_EQ(Servicio::ConstruirConsultaCola(-12),
             u"select idtrabajo,fechahora,usuario,tipo,imp.id_impresora,imp.nombre_impresora,"
