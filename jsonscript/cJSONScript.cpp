@@ -51,14 +51,50 @@ bool IsContainer(const Variant& v) {
   return v.ObjectAs<Dictionary>() != nullptr || v.ObjectAs<Collection>() != nullptr;
 }
 
+// Bytes counted per character of text.
+constexpr int64_t kOutputBytesPerChar = 4;
+constexpr int64_t kVariableBytesPerChar = 2;
+
 }  // namespace
 
+// An output text being built, counted against the instance's memory limit until it is gone.
+class cJSONScript::Output {
+ public:
+  explicit Output(cJSONScript& owner) : owner_(owner) {}
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() { owner_.Release(charged_); }
+
+  void Append(std::u16string_view text) {
+    const int64_t bytes = static_cast<int64_t>(text.size()) * kOutputBytesPerChar;
+    owner_.Charge(bytes);
+    charged_ += bytes;
+    text_.Append(text);
+  }
+  std::u16string toString() const { return text_.toString(); }
+
+ private:
+  cJSONScript& owner_;
+  cStringBuilder text_;
+  int64_t charged_ = 0;
+};
+
 cJSONScript::cJSONScript(UserInterface& ui) : ui_(ui) {}
+
+void cJSONScript::SetMemoryLimit(int64_t bytes) {
+  if (bytes < 1) Fail(kErrInvalidCall);
+  memoryLimit_ = bytes;
+}
+
+void cJSONScript::Charge(int64_t bytes) {
+  if (bytes > memoryLimit_ - memoryInUse_) Fail(kErrOutOfMemory);
+  memoryInUse_ += bytes;
+}
 
 std::u16string cJSONScript::Eval(const std::u16string& script) {
   ObjectRef root = JSON::ParseJson(script);
   std::u16string errors = JSON::LastParseErrors();
-  cStringBuilder out;
+  Output out(*this);
   if (!errors.empty() || !root) {
     ui_.MessageBox(errors, MessageIcon::Exclamation, u"Parser Error");
     return out.toString();
@@ -97,7 +133,7 @@ std::u16string cJSONScript::ExecCommand(const Variant& value) {
   if (value.IsArray()) return u"";
   if (value.VarType() == vbDate) return value.ToText();
   if (value.IsObject()) {
-    cStringBuilder out;
+    Output out(*this);
     if (auto dict = value.ObjectAs<Dictionary>()) {
       RunCommands(*dict, out);
     } else if (auto list = value.ObjectAs<Collection>()) {
@@ -111,7 +147,7 @@ std::u16string cJSONScript::ExecCommand(const Variant& value) {
   return text;
 }
 
-void cJSONScript::RunCommands(const Dictionary& commands, cStringBuilder& out) {
+void cJSONScript::RunCommands(const Dictionary& commands, Output& out) {
   const std::vector<std::u16string> keys = commands.Keys();
   for (const std::u16string& key : keys) {
     const Variant& v = commands.Item(key);
@@ -154,11 +190,26 @@ void cJSONScript::RunCommands(const Dictionary& commands, cStringBuilder& out) {
       std::u16string name = PlainText(param(u"name"));
       std::u16string text = ExecCommand(param(u"value"));
       if (!variables_) variables_ = std::make_shared<Dictionary>();
-      variables_->SetItem(name, Variant(std::move(text)));
+      // The variable's new text is counted before it is stored, its old one given back after.
+      const Variant& old = variables_->Item(name);
+      const int64_t oldBytes =
+          old.IsString() ? static_cast<int64_t>(old.AsString().size()) * kVariableBytesPerChar : 0;
+      const int64_t newBytes = static_cast<int64_t>(text.size()) * kVariableBytesPerChar;
+      const int64_t nameBytes =
+          variables_->Exists(name) ? 0 : static_cast<int64_t>(name.size()) * kVariableBytesPerChar;
+      Charge(newBytes + nameBytes);
+      try {
+        variables_->SetItem(name, Variant(std::move(text)));
+      } catch (...) {
+        Release(newBytes + nameBytes);
+        throw;
+      }
+      Release(oldBytes);
     } else if (command == u"get") {
       std::u16string name = PlainText(param(u"name"));
       if (!variables_) variables_ = std::make_shared<Dictionary>();
-      Variant stored = variables_->Item(name);
+      // Stored values are texts, so evaluating one changes no variable.
+      const Variant& stored = variables_->Item(name);
       std::u16string result = ExecCommand(stored);
       if (result.empty()) result = ExecCommand(param(u"default"));
       out.Append(result);

@@ -11,7 +11,6 @@
 namespace kestrola {
 
 class Dictionary;
-class cStringBuilder;
 
 // Runs small scripts written as JSON and turns each one into one output text. A script is an
 // array: its texts are copied to the output and its objects are commands ("alert", "input",
@@ -24,6 +23,11 @@ class cStringBuilder;
 // their values, and the nesting count is restored on the way out.
 //
 // A script whose root is an object is run as that one command object.
+//
+// The texts an instance holds (the outputs being built and its variables) are counted against
+// a memory limit; a script that would go beyond it fails with error 7 ("Out of memory") instead
+// of exhausting the machine. An output counts 4 bytes per character (its UTF-16 text and the
+// copy handed to its caller), a variable 2 bytes per character of its name and text.
 class cJSONScript {
  public:
   static constexpr int32_t kErrObjectRequired = 424;
@@ -31,7 +35,14 @@ class cJSONScript {
   static constexpr int32_t kMaxNestingLevel = 41;
   static constexpr const char16_t* kNestingExceeded = u"ERROR: Nesting level exceeded.";
 
+  static constexpr int64_t kDefaultMemoryLimit = int64_t{1} << 30;  // 1 GiB
+
   explicit cJSONScript(UserInterface& ui = Application::Ui());
+
+  // The memory limit in bytes; error 5 below 1. Lowering it below what the variables already
+  // take makes the next text that is added fail.
+  void SetMemoryLimit(int64_t bytes);
+  int64_t MemoryLimit() const { return memoryLimit_; }
 
   // Parses and runs a script. When the text has parse problems, they are shown in a message
   // box captioned "Parser Error" and the result is the empty text.
@@ -43,9 +54,16 @@ class cJSONScript {
   int32_t NestingLevel() const { return nestingLevel_; }
 
  private:
-  void RunCommands(const Dictionary& commands, cStringBuilder& out);
+  class Output;
+
+  void RunCommands(const Dictionary& commands, Output& out);
+  // Counts `bytes` more against the limit (error 7 beyond it), or gives them back.
+  void Charge(int64_t bytes);
+  void Release(int64_t bytes) noexcept { memoryInUse_ -= bytes; }
 
   UserInterface& ui_;
+  int64_t memoryLimit_ = kDefaultMemoryLimit;
+  int64_t memoryInUse_ = 0;
   int32_t nestingLevel_ = 0;
   std::shared_ptr<Dictionary> variables_;  // created on first use, kept for the instance's life
 };

@@ -216,3 +216,32 @@ TEST_F(ScriptTest, NestingLevelIsRestoredAfterAFailure) {
   EXPECT_EQ(js.NestingLevel(), 0);
   EXPECT_EQ(Run(Nested(41, "\"x\"")), "x");
 }
+
+namespace {
+// A script that sets x to 16 characters and then doubles it `times` times.
+std::string Doubling(int times) {
+  std::string script = "[{\"set\": {\"name\": \"x\", \"value\": \"0123456789abcdef\"}}";
+  for (int i = 0; i < times; ++i) {
+    script +=
+        ", {\"set\": {\"name\": \"x\", \"value\": [{\"get\": {\"name\": \"x\"}}, "
+        "{\"get\": {\"name\": \"x\"}}]}}";
+  }
+  return script + ", \"done\"]";
+}
+}  // namespace
+
+TEST_F(ScriptTest, ScriptsBeyondTheMemoryLimitStopWithOutOfMemory) {
+  EXPECT_EQ(js.MemoryLimit(), int64_t{1} << 30);
+  js.SetMemoryLimit(1 << 20);
+  EXPECT_EQ(Run(Doubling(12)), "done");  // x: 64 Ki characters
+  EXPECT_EQ(FailureOf(Doubling(26)), kestrola::kErrOutOfMemory);
+  // Output alone, without variables: a long text repeated.
+  const std::string text(100000, 'a');
+  EXPECT_EQ(FailureOf("[[\"" + text + "\", \"" + text + "\", \"" + text + "\"]]"),
+            kestrola::kErrOutOfMemory);
+  // What a failed script held is given back: the same instance runs the small one again,
+  // as often as wanted.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Run(Doubling(12)), "done");
+  EXPECT_EQ(js.NestingLevel(), 0);
+  EXPECT_THROW(js.SetMemoryLimit(0), Error);
+}
