@@ -64,12 +64,30 @@ TEST(JsonScriptTool, ReportsFailuresAndParseErrors) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "error 424: Object required\n");
 
+  // A script that cannot be parsed is not run, and that is a failure.
   r = RunTool("", "{\"a\"");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("Parser Error: Invalid Key at position 5 : a", 0), 0u) << r.err;
+  for (const char* unparsable : {"", "   ", "[1,", "{\"a\": 1, \"a\": 2}"}) {
+    r = RunTool("", unparsable);
+    EXPECT_EQ(r.status, 1) << unparsable;
+    EXPECT_EQ(r.err.rfind("Parser Error: ", 0), 0u) << unparsable << ": " << r.err;
+  }
+}
 
-  r = RunTool("/nonexistent/script.json", "");
+TEST(JsonScriptTool, StopsAScriptBeyondItsMemoryLimit) {
+  // x doubled 26 times would be 1 Gi characters.
+  std::string script = "[{\"set\": {\"name\": \"x\", \"value\": \"0123456789abcdef\"}}";
+  for (int i = 0; i < 26; ++i) {
+    script +=
+        ", {\"set\": {\"name\": \"x\", \"value\": [{\"get\": {\"name\": \"x\"}}, "
+        "{\"get\": {\"name\": \"x\"}}]}}";
+  }
+  script += "]";
+  Result r = RunTool("--memory-limit 32", script);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err.rfind("error 53: ", 0), 0u);
+  EXPECT_EQ(r.err, "error 7: Out of memory\n");
+  r = RunTool("--memory-limit 0", "[]");
+  EXPECT_EQ(r.status, 2);
 }

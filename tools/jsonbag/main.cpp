@@ -1,25 +1,32 @@
-// jsonbag [--decimal] [--whitespace] [FILE]
+// jsonbag [--decimal] [--whitespace] [--memory-limit MIB] [FILE]
 // Reads UTF-8 JSON from FILE (or standard input), loads it into a JsonBag and writes the
 // document back as UTF-8 JSON: a validator and pretty-printer. Errors go to standard error as
-// "error N: DESCRIPTION" with exit status 1.
+// "error N: DESCRIPTION" with exit status 1; a document that would take more memory than the
+// limit (1024 MiB by default) is error 7. A file that cannot be read, or a wrong command line,
+// gives exit status 2.
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
+#include <new>
 #include <string>
 
 #include "json/JsonBag.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "tools/support/MemoryLimit.h"
+#include "tools/support/ToolInput.h"
 
 namespace {
 
 int Usage() {
-  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [FILE]\n";
+  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [--memory-limit MIB] [FILE]\n";
   return 2;
+}
+
+int Fail(int number, const std::u16string& description) {
+  std::cerr << "error " << number << ": " << kestrola::Text::ToUtf8(description) << "\n";
+  return 1;
 }
 
 }  // namespace
@@ -28,11 +35,14 @@ int main(int argc, char** argv) {
   using namespace kestrola;
   bool decimal = false, whitespace = false;
   const char* file = nullptr;
+  size_t memoryLimit = tools::kDefaultMemoryLimit;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--decimal") == 0) {
       decimal = true;
     } else if (std::strcmp(argv[i], "--whitespace") == 0) {
       whitespace = true;
+    } else if (std::strcmp(argv[i], "--memory-limit") == 0) {
+      if (i + 1 == argc || !tools::ParseMebibytes(argv[++i], memoryLimit)) return Usage();
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;
@@ -45,23 +55,15 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::string input;
-  if (file && std::strcmp(file, "-") != 0) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      std::cerr << "jsonbag: cannot open " << file << ": " << std::strerror(errno) << "\n";
+  tools::SetMemoryLimit(memoryLimit);
+  try {
+    std::string input, error;
+    if (!tools::ReadInput(file ? file : "", input, error)) {
+      std::cerr << "jsonbag: " << error << "\n";
       return 2;
     }
-    input.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } else {
-    std::ostringstream buf;
-    buf << std::cin.rdbuf();
-    input = buf.str();
-  }
-  // A UTF-8 byte-order mark is not part of the text.
-  if (input.size() >= 3 && input.compare(0, 3, "\xEF\xBB\xBF") == 0) input.erase(0, 3);
-
-  try {
+    // A UTF-8 byte-order mark is not part of the text.
+    if (input.size() >= 3 && input.compare(0, 3, "\xEF\xBB\xBF") == 0) input.erase(0, 3);
     JsonBag bag;
     bag.SetDecimalMode(decimal);
     bag.SetJSONUtf8(input);
@@ -71,7 +73,8 @@ int main(int argc, char** argv) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const Error& e) {
-    std::cerr << "error " << e.Number() << ": " << Text::ToUtf8(e.Description()) << "\n";
-    return 1;
+    return Fail(e.Number(), e.Description());
+  } catch (const std::bad_alloc&) {
+    return Fail(kErrOutOfMemory, Error::StandardDescription(kErrOutOfMemory));
   }
 }

@@ -1,6 +1,7 @@
 // receipt-preview: turns a file of job lines (one receipt markup line per line) into the
 // ESC/POS bytes a receipt printer receives and a PNG picture of the receipt, without a
-// printer. With --test it does the same for the test receipt.
+// printer. With --test it does the same for the test receipt. A job file that cannot be read
+// (a folder, no permission) or an output name that names a folder gives exit status 2.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "printing/clsPrint.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "tools/support/ToolInput.h"
 
 using namespace kestrola;
 
@@ -24,6 +26,12 @@ int Usage() {
                "  writes OUTPUT.bin (ESC/POS bytes) and OUTPUT.png (preview);\n"
                "  OUTPUT defaults to the job file name without extension, or \"test-receipt\"\n");
   return 2;
+}
+
+// The file name part of a path: what follows the last "/".
+std::string FileName(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 }  // namespace
 
@@ -46,12 +54,30 @@ int main(int argc, char** argv) {
     if (test) {
       output = "test-receipt";
     } else {
+      // The job file's name without its extension; a leading dot starts a name, not an
+      // extension.
       output = input;
-      auto slash = output.rfind('/');
-      auto dot = output.rfind('.');
-      if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        output.resize(dot);
+      std::string name = FileName(output);
+      auto dot = name.rfind('.');
+      if (dot != std::string::npos && dot > 0) output.resize(output.size() - name.size() + dot);
     }
+  }
+  std::string job;
+  if (!test) {
+    std::string error;
+    if (!tools::ReadInput(input, job, error)) {
+      std::fprintf(stderr, "receipt-preview: %s\n", error.c_str());
+      return 2;
+    }
+  }
+
+  // OUTPUT.bin and OUTPUT.png are files: an output name that ends in a folder would make them
+  // hidden files inside it.
+  const std::string outputName = FileName(output);
+  if (outputName.empty() || outputName == "." || outputName == "..") {
+    std::fprintf(stderr, "receipt-preview: the output name %s is a folder, not a file name\n",
+                 output.c_str());
+    return 2;
   }
 
   auto recorder = std::make_shared<RecordingDestination>();
@@ -63,14 +89,13 @@ int main(int argc, char** argv) {
     if (test) {
       print.PrintTest();
     } else {
-      std::ifstream in(input, std::ios::binary);
-      if (!in) {
-        std::fprintf(stderr, "receipt-preview: cannot read %s\n", input.c_str());
-        return 1;
-      }
-      std::string line;
       int number = 0;
-      while (std::getline(in, line)) {
+      size_t pos = 0;
+      while (pos < job.size()) {
+        size_t end = job.find('\n', pos);
+        if (end == std::string::npos) end = job.size();
+        std::string line = job.substr(pos, end - pos);
+        pos = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::u16string texto = Text::FromUtf8(line);

@@ -1,0 +1,112 @@
+// The command-line tools as a user runs them: exit status, standard error and the files they
+// leave.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;  // -1: killed by a signal
+  std::string out;
+  std::string err;
+};
+
+class ToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kestrola-tools-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  // Runs `tool` (a path below the build folder) with `args` in the test's folder.
+  Result Run(const std::string& tool, const std::string& args, const std::string& input = "") {
+    std::ofstream(dir_ / "stdin", std::ios::binary) << input;
+    std::string cmd = "cd " + dir_.string() + " && " + std::string(KESTROLA_BINARY_DIR) + "/" +
+                      tool + " " + args + " < stdin > stdout 2> stderr";
+    int raw = std::system(cmd.c_str());
+    Result r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = Slurp(dir_ / "stdout");
+    r.err = Slurp(dir_ / "stderr");
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+const char* const kTools[] = {"jsonbag", "tools/jsonscript/jsonscript", "receipt-preview"};
+
+TEST_F(ToolsTest, AFolderOrAMissingFileIsAClearErrorWithStatus2) {
+  fs::create_directory(dir_ / "adir");
+  for (const char* tool : kTools) {
+    SCOPED_TRACE(tool);
+    Result r = Run(tool, "adir");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot read adir: Is a directory"), std::string::npos) << r.err;
+    r = Run(tool, "absent.json");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot read absent.json: No such file or directory"), std::string::npos)
+        << r.err;
+  }
+  // Nothing was written for the folder.
+  EXPECT_TRUE(fs::is_empty(dir_ / "adir"));
+  EXPECT_FALSE(fs::exists(dir_ / "adir.bin"));
+}
+
+TEST_F(ToolsTest, ReceiptPreviewRefusesAFolderAsOutputName) {
+  std::ofstream(dir_ / "job.txt") << "<B>TOTAL 2,50</B>\n<CORTE>\n";
+  fs::create_directory(dir_ / "adir");
+  for (const char* output : {"adir/", ".", "adir/..", "adir/."}) {
+    SCOPED_TRACE(output);
+    Result r = Run("receipt-preview", std::string("job.txt -o ") + output);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is a folder, not a file name"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(fs::is_empty(dir_ / "adir"));
+  // A job file whose name starts with a dot keeps that name for its receipt.
+  fs::copy_file(dir_ / "job.txt", dir_ / "adir" / ".hidden");
+  Result r = Run("receipt-preview", "adir/.hidden");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir_ / "adir" / ".hidden.bin"));
+  // The output name may name a file inside a folder.
+  r = Run("receipt-preview", "job.txt -o adir/receipt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(fs::file_size(dir_ / "adir" / "receipt.bin"), 0u);
+  EXPECT_TRUE(fs::exists(dir_ / "adir" / "receipt.png"));
+}
+
+TEST_F(ToolsTest, JsonbagStopsADocumentBeyondItsMemoryLimit) {
+  // 400,000 empty objects: 1.2 MB of text, far more as a document.
+  std::string many = "[{}";
+  for (int i = 1; i < 400000; ++i) many += ",{}";
+  many += "]";
+  Result r = Run("jsonbag", "--memory-limit 8", many);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "error 7: Out of memory\n");
+  EXPECT_EQ(r.out, "");
+  r = Run("jsonbag", "--memory-limit 8", "{\"a\": [1, 2]}");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"a\":[1,2]}\n");
+  for (const char* bad : {"--memory-limit 0", "--memory-limit x", "--memory-limit"}) {
+    EXPECT_EQ(Run("jsonbag", bad, "[]").status, 2) << bad;
+  }
+}
+
+}  // namespace
