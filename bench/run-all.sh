@@ -5,6 +5,8 @@
 #   bash bench/run-all.sh [MIN_TIME]     MIN_TIME per benchmark in seconds (default 0.5)
 #   REPS=5 bash bench/run-all.sh         repeat each benchmark and report the medians, for
 #                                        machines whose speed wanders
+#   LOAD=1 bash bench/run-all.sh         also the load benchmark of many terminals on one
+#                                        database (bench/load.py, about 7 minutes)
 #
 # The database benchmarks start their own private PostgreSQL server.
 set -euo pipefail
@@ -24,3 +26,7 @@ for b in "$build"/bench/*; do
     echo "  $name failed (see $out/$name.err)" >&2
 done
 python3 "$top/bench/table.py" "$out"/*.json
+if [ "${LOAD:-0}" = 1 ]; then
+  echo "running load.py ..." >&2
+  BUILD_DIR="$build" python3 "$top/bench/load.py"
+fi
