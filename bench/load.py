@@ -41,6 +41,7 @@ SCHEMA = [
     "Datos VARCHAR(4000), PRIMARY KEY (idtrabajo, idrenglon))",
     # The indexes the README recommends for the queue query.
     "CREATE INDEX impresora_terminal ON impresora (id_terminal)",
+    "CREATE INDEX impresora_redirigido ON impresora (redirigido)",
     "CREATE INDEX colaimpresion_impresora ON colaimpresion (id_impresora)",
 ]
 
