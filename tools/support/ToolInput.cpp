@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace kestrola::tools {
