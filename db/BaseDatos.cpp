@@ -164,6 +164,9 @@ std::u16string UltimoError() {
 void Reiniciar() {
   Conexion().Close();
   Conectado = false;
+  Avisos() = AvisosRepetidos();
+  std::lock_guard lock(gUltimoMutex);
+  gUltimoError.clear();
 }
 
 std::u16string UsuarioWindows() {

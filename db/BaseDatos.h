@@ -47,7 +47,8 @@ bool DeshacerTransaccion();
 // The driver's description of the last failure ("" before any), for the service's status.
 std::u16string UltimoError();
 
-// Closes Conexion and sets Conectado to false, as at the start of the process (for tests).
+// Closes Conexion and sets Conectado to false, and forgets the failures seen, as at the start
+// of the process (for tests).
 void Reiniciar();
 
 // The logged-on user's login name (up to 24 characters), or the empty text.

@@ -22,6 +22,14 @@ class AvisosRepetidos {
     std::lock_guard lock(other.mutex_);
     activos_ = std::move(other.activos_);
   }
+  AvisosRepetidos& operator=(AvisosRepetidos&& other) noexcept {
+    if (this != &other) {
+      std::scoped_lock lock(mutex_, other.mutex_);
+      intervalo_ = other.intervalo_;
+      activos_ = std::move(other.activos_);
+    }
+    return *this;
+  }
 
   // The failure `clave` happened (again), reported as these log lines.
   void Fallo(const std::u16string& clave, const std::vector<std::u16string>& lineas);
