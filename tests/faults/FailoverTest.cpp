@@ -159,7 +159,15 @@ TEST_F(FailoverTest, FailingPrinterIsIsolatedFailedOverAndRestored) {
         uri.rfind("dir:", 0) == 0 ? "dir:" + (app_ / uri.substr(4)).string() : uri;
 
     // The healthy printer prints at once; the failing one keeps its jobs whole.
+    EstadoServicio estado;
+    auto caja = [&estado] {
+      for (const auto& i : estado.Foto().impresoras) {
+        if (i.nombre == u"Caja") return i;
+      }
+      return EstadoImpresora{};
+    };
     auto ciclo = std::make_unique<CicloCola>(QuickCycle());
+    ciclo->SetEstado(&estado);
     auto started = std::chrono::steady_clock::now();
     ciclo->Ejecutar(datos_);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
@@ -170,6 +178,9 @@ TEST_F(FailoverTest, FailingPrinterIsIsolatedFailedOverAndRestored) {
     ASSERT_EQ(CountLogged("Trabajo 1 no impreso en la impresora Caja (" + shown), 1) << LogText();
     EXPECT_TRUE(Logged(c.cause)) << LogText();
     const int tries = tcp.Connections();
+    EXPECT_EQ(caja().situacion, EstadoImpresora::Situacion::Fallando);
+    EXPECT_EQ(Text::ToUtf8(caja().destino), shown);
+    EXPECT_EQ(estado.Foto().trabajosEnEspera, 4);
 
     // Waiting for its next try, the printer is left alone and nothing more is logged.
     const size_t logged = LogMessages().size();
@@ -189,6 +200,8 @@ TEST_F(FailoverTest, FailingPrinterIsIsolatedFailedOverAndRestored) {
     EXPECT_EQ(Printer(1), (std::vector<std::string>{"D", "2"}));
     EXPECT_EQ(CountLogged("Impresora 1 Caja (" + shown + ") marcada D, redirigida a 2"), 1)
         << LogText();
+    EXPECT_EQ(caja().situacion, EstadoImpresora::Situacion::Redirigida);
+    EXPECT_EQ(caja().redirigidaA, u"2");
     ciclo->Ejecutar(datos_);
     EXPECT_EQ(CountContaining(Printed("Cocina"), "FIN-1-FIN"), 1);
     EXPECT_EQ(CountContaining(Printed("Cocina"), "FIN-3-FIN"), 1);
@@ -198,6 +211,7 @@ TEST_F(FailoverTest, FailingPrinterIsIsolatedFailedOverAndRestored) {
     // A restart in between: the list of printers failed over is on disk.
     EXPECT_TRUE(fs::exists(app_ / "impresoras_redirigidas.txt"));
     ciclo = std::make_unique<CicloCola>(QuickCycle());
+    ciclo->SetEstado(&estado);
     now_ += 31s;
     ciclo->Ejecutar(datos_);
     if (c.probeSeesFailure) {
@@ -210,11 +224,13 @@ TEST_F(FailoverTest, FailingPrinterIsIsolatedFailedOverAndRestored) {
     EXPECT_EQ(Printer(1), (std::vector<std::string>{"A", "1"})) << LogText();
     EXPECT_EQ(CountLogged("Impresora 1 Caja (" + shown + ") responde de nuevo"), 1) << LogText();
     EXPECT_FALSE(fs::exists(app_ / "impresoras_redirigidas.txt"));
+    EXPECT_EQ(caja().situacion, EstadoImpresora::Situacion::Lista);
 
     AddJob(5, 1, Receipt(5));
     ciclo->Ejecutar(datos_);
     EXPECT_EQ(CountContaining(c.printed(app_, tcp), "FIN-5-FIN"), 1);
     EXPECT_TRUE(Jobs().empty());
+    EXPECT_EQ(estado.Foto().ultimoTrabajo, 5);
 
     // Three lines tell the whole story: failing, failed over, back.
     EXPECT_LE(LogMessages().size(), logged + 2) << LogText();
