@@ -5,7 +5,9 @@
 // over after the bounded time, restored once it answers (also after a restart), and the log
 // says so in a few lines. The clock of the cycle and the log is the test's own.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "printing/StreamDestination.h"
 #include "printing/TcpDestination.h"
 #include "tests/faults/FaultEnv.h"
 
@@ -347,6 +350,31 @@ TEST_F(FailoverTest, TcpDeliveryMeansEveryByteAcknowledged) {
     EXPECT_THROW(TcpDestination("printer.invalid", 9100).Send(doc), Error);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   }
+}
+
+// A device that takes nothing cannot hold the cycle: one nobody reads fails at once, one whose
+// reader stops fails within the time-out.
+TEST_F(FailoverTest, StalledDeviceFailsWithinItsTimeOut) {
+  const fs::path fifo = app_ / "lp0";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  PrintDocument doc{u"Caja", std::string(300000, 'r'), {}};
+  StreamDestination device(fifo.string(), StreamDestination::Mode::Device, 300ms);
+  EXPECT_THROW(device.Send(doc), Error);  // no reader
+  EXPECT_THROW(device.Probe(u"Caja"), Error);
+
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // opens it, never reads
+  ASSERT_GE(reader, 0);
+  EXPECT_NO_THROW(device.Probe(u"Caja"));
+  auto started = std::chrono::steady_clock::now();
+  try {
+    device.Send(doc);
+    FAIL() << "a device that reads nothing took the document";
+  } catch (const Error& e) {
+    EXPECT_NE(Text::ToUtf8(e.Description()).find("took no data"), std::string::npos)
+        << Text::ToUtf8(e.Description());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  ::close(reader);
 }
 
 }  // namespace
