@@ -9,7 +9,9 @@
 
 // The database module: the one shared connection to the queue database and its operations.
 // Every database failure is written to the activity log (one line per provider error) and
-// turned into a plain result; no operation raises a database error to its caller.
+// turned into a plain result; no operation raises a database error to its caller. A failure
+// that repeats is written when it starts, then at most every ten minutes with a count, and
+// once when the same kind of operation works again.
 namespace kestrola::BaseDatos {
 
 // Seconds a statement may run, set before every open.
@@ -42,7 +44,11 @@ bool IniciarTransaccion();
 bool ConfirmarTransaccion();
 bool DeshacerTransaccion();
 
-// Closes Conexion and sets Conectado to false, as at the start of the process (for tests).
+// The driver's description of the last failure ("" before any), for the service's status.
+std::u16string UltimoError();
+
+// Closes Conexion and sets Conectado to false, and forgets the failures seen, as at the start
+// of the process (for tests).
 void Reiniciar();
 
 // The logged-on user's login name (up to 24 characters), or the empty text.

@@ -100,8 +100,24 @@ void EscribirLog(std::u16string_view message) {
   std::string file = PrepareToday();
   std::ofstream out = OpenForAppend(file);
   // The file is named by the moment it was opened, the line by the moment it is written.
-  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(message) + "\r\n";
+  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message)) + "\r\n";
   WriteOrFail(out, line, file);
+}
+
+std::u16string UnaLinea(std::u16string_view message) {
+  std::u16string line(message);
+  for (char16_t& c : line) {
+    if (c == u'\r' || c == u'\n' || c == u'\t') {
+      c = u' ';
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      c = u'?';
+    }
+  }
+  return line;
+}
+
+std::chrono::system_clock::time_point Ahora() {
+  return Now();
 }
 
 void EscribirErrores(const std::vector<ProviderError>& errors) {

@@ -19,8 +19,12 @@
 // error) to the caller; only CrearDirectorio traps its own errors.
 namespace kestrola::Log {
 
-// Appends one line: the current date and time immediately followed by the message.
+// Appends one line: the current date and time immediately followed by the message. Control
+// characters inside the message (CR, LF, TAB, ...) are replaced, so that a value taken from
+// the database or a driver cannot break the line or forge another one.
 void EscribirLog(std::u16string_view message);
+// The message as one line: CR, LF and TAB become blanks, other control characters "?".
+std::u16string UnaLinea(std::u16string_view message);
 // One line per record, in order: native error, description and SQL state, no separators.
 void EscribirErrores(const std::vector<ProviderError>& errors);
 // Today's file as display text: each line framed by carriage returns. Creates the file
@@ -41,5 +45,7 @@ std::u16string FechaHora(std::chrono::system_clock::time_point when);
 // the system clock.
 using Clock = std::function<std::chrono::system_clock::time_point()>;
 void SetClock(Clock clock);
+// The time by the log's clock.
+std::chrono::system_clock::time_point Ahora();
 
 }  // namespace kestrola::Log

@@ -1,6 +1,7 @@
 #include "printing/DirDestination.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,29 +40,43 @@ void DirDestination::SetPreviewWriter(PreviewWriter writer) {
 }
 
 void DirDestination::Send(const PrintDocument& document) {
-  // Claim a new file name; an existing file is never overwritten.
-  std::string base;
-  int fd = -1;
+  // The receipt is written under a hidden working name and given its ".bin" name only once
+  // every byte is on disk, so a failure or a crash half-way never leaves a partial receipt
+  // that looks whole.
   const std::string stamp = Stamp();
-  for (int n = 1; n < 10000 && fd < 0; ++n) {
-    base = folder_ + "/" + stamp + "-" + std::to_string(n);
-    fd = ::open((base + ".bin").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno != EEXIST) break;
-  }
+  const std::string work = folder_ + "/." + stamp + "-" + std::to_string(::getpid()) + ".part";
+  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     ThrowPrinterFailure(document.printerName,
                         "cannot create a file in " + folder_ + ": " + std::strerror(errno));
   }
-  bool ok = WriteAll(fd, document.bytes);
+  bool ok = WriteAll(fd, document.bytes) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
     err = errno;
   }
   if (!ok) {
-    ::unlink((base + ".bin").c_str());
+    ::unlink(work.c_str());
+    ThrowPrinterFailure(document.printerName, "cannot write " + work + ": " + std::strerror(err));
+  }
+  // Claim a new file name; an existing file is never overwritten.
+  std::string base;
+  bool named = false;
+  for (int n = 1; n < 10000 && !named; ++n) {
+    base = folder_ + "/" + stamp + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, (base + ".bin").c_str(), RENAME_NOREPLACE) ==
+        0) {
+      named = true;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (!named) {
+    err = errno;
+    ::unlink(work.c_str());
     ThrowPrinterFailure(document.printerName,
-                        "cannot write " + base + ".bin: " + std::strerror(err));
+                        "cannot name " + base + ".bin: " + std::strerror(err));
   }
   PreviewWriter writer;
   {
@@ -81,6 +96,17 @@ void DirDestination::Send(const PrintDocument& document) {
     }
     if (!drawn) std::fprintf(stderr, "%s.png: %s\n", base.c_str(), cause.c_str());
   }
+}
+
+void DirDestination::Probe(const std::u16string& printerName) {
+  const std::string work = folder_ + "/." + Stamp() + "-" + std::to_string(::getpid()) + ".probe";
+  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    ThrowPrinterFailure(printerName,
+                        "cannot create a file in " + folder_ + ": " + std::strerror(errno));
+  }
+  ::close(fd);
+  ::unlink(work.c_str());
 }
 
 std::u16string DirDestination::Uri() const {

@@ -9,7 +9,8 @@
 namespace kestrola {
 
 // Writes each document to its own file "<date>-<time>-<n>.bin" in a folder, with a PNG
-// preview beside it when a preview writer is installed.
+// preview beside it when a preview writer is installed. A document is written and flushed
+// under a hidden working name first, and only then gets its ".bin" name.
 class DirDestination : public PrintDestination {
  public:
   // Draws the preview of the ESC/POS bytes into the PNG file; throws kestrola::Error or
@@ -19,6 +20,7 @@ class DirDestination : public PrintDestination {
 
   explicit DirDestination(std::string folder) : folder_(std::move(folder)) {}
   void Send(const PrintDocument& document) override;
+  void Probe(const std::u16string& printerName) override;
   std::u16string Uri() const override;
 
   // The path of the last document written (empty before the first).

@@ -34,6 +34,11 @@ PrintDocument Printer::PendingDocument() const {
                        operations_};
 }
 
+void Printer::DiscardDocument() {
+  encoder_.Clear();
+  operations_.clear();
+}
+
 void Printer::EndDoc() {
   if (!encoder_.Started()) return;
   PrintDocument doc = PendingDocument();

@@ -40,6 +40,9 @@ class Printer {
   // fails, the error is raised and the document is discarded, so it is never sent twice.
   void EndDoc();
 
+  // Drops the document printed so far without sending it (after a failure half-way, so that
+  // the next document does not begin with part of this one).
+  void DiscardDocument();
   // The document printed so far and not yet ended.
   PrintDocument PendingDocument() const;
   // The bytes a control-font character sends.

@@ -1,5 +1,7 @@
 #include "printing/Printers.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -18,6 +20,7 @@ namespace {
 std::mutex gMutex;
 std::shared_ptr<Printer> gCurrent;
 std::optional<std::vector<std::shared_ptr<Printer>>> gTestPrinters;
+std::shared_ptr<const Catalog> gPinned;
 // Printers already handed out, by name and URI, so that a document in progress survives a
 // new enumeration.
 std::map<std::pair<std::u16string, std::u16string>, std::shared_ptr<Printer>> gKnown;
@@ -28,6 +31,9 @@ class FailingDestination : public PrintDestination {
       : uri_(std::move(uri)), cause_(std::move(cause)) {}
   void Send(const PrintDocument& document) override {
     ThrowPrinterFailure(document.printerName, cause_);
+  }
+  void Probe(const std::u16string& printerName) override {
+    ThrowPrinterFailure(printerName, cause_);
   }
   std::u16string Uri() const override { return uri_; }
 
@@ -82,40 +88,91 @@ std::optional<std::string> ParseHex(std::u16string_view s) {
   return out;
 }
 
-// Section [Printers] lists NAME=URI; a section named after a printer maps control-font
-// characters to the bytes they send (x=1B 70 01 19 FA).
-std::vector<IniPrinter> ReadIni(const std::string& path) {
+struct IniFile {
   std::vector<IniPrinter> printers;
+  std::vector<size_t> lines;  // the line of each printer
+  std::vector<std::u16string> problems;
+  bool complete = true;
+};
+
+// Section [Printers] lists NAME=URI; a section named after a printer maps control-font
+// characters to the bytes they send (x=1B 70 01 19 FA). Lines that are none of these, and a
+// file that cannot be read, are problems naming the file and the line; the sound lines are
+// still used.
+IniFile ReadIni(const std::string& path) {
+  IniFile result;
+  const std::u16string file = Text::FromUtf8(path);
+  auto problem = [&](size_t line, const std::u16string& what) {
+    result.problems.push_back(
+        file + (line ? u" línea " + Text::FromUtf8(std::to_string(line)) : std::u16string()) +
+        u": " + what);
+    result.complete = false;
+  };
   std::ifstream in(path, std::ios::binary);
-  if (!in) return printers;
+  if (!in) {
+    problem(0, errno == ENOENT ? u"no existe"
+                               : u"no se puede leer: " + Text::FromUtf8(std::strerror(errno)));
+    return result;
+  }
   std::map<std::u16string, std::map<char16_t, std::string>> controls;
   std::u16string section;
+  bool sawPrinters = false;
   std::string raw;
+  size_t number = 0;
   while (std::getline(in, raw)) {
-    std::u16string line = Trim(Text::FromUtf8(raw));
+    ++number;
+    if (number == 1 && raw.rfind("\xEF\xBB\xBF", 0) == 0) raw.erase(0, 3);
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    bool control = false;
+    for (unsigned char c : raw) control |= (c < 0x20 && c != '\t') || c == 0x7F;
+    std::u16string decoded = Text::FromUtf8(raw);
+    if (control || decoded.find(u'\uFFFD') != std::u16string::npos) {
+      problem(number, u"texto ilegible (caracteres de control o que no son UTF-8)");
+      continue;
+    }
+    std::u16string line = Trim(decoded);
     if (line.empty() || line[0] == u';' || line[0] == u'#') continue;
     if (line.front() == u'[') {
       auto close = line.find(u']');
-      section =
-          Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
+      if (close == std::u16string::npos) {
+        problem(number, u"sección sin \"]\"");
+        section.clear();
+        continue;
+      }
+      section = Trim(line.substr(1, close - 1));
+      sawPrinters |= Text::EqualsIgnoreCase(section, u"Printers");
       continue;
     }
     auto eq = line.find(u'=');
-    if (eq == std::u16string::npos) continue;
+    if (eq == std::u16string::npos) {
+      problem(number, u"no es [SECCIÓN] ni NOMBRE=VALOR");
+      continue;
+    }
     std::u16string key = Trim(line.substr(0, eq));
     std::u16string value = Trim(line.substr(eq + 1));
     if (Text::EqualsIgnoreCase(section, u"Printers")) {
-      if (!key.empty()) printers.push_back({key, value, {}});
+      if (key.empty() || value.empty()) {
+        problem(number, u"impresora sin nombre o sin URI");
+        continue;
+      }
+      result.printers.push_back({key, value, {}});
+      result.lines.push_back(number);
     } else if (key.size() == 1) {
-      if (auto bytes = ParseHex(value)) controls[section][key[0]] = *bytes;
+      if (auto bytes = ParseHex(value)) {
+        controls[section][key[0]] = *bytes;
+      } else {
+        problem(number, u"bytes no válidos para \"" + key + u"\"");
+      }
     }
   }
-  for (auto& p : printers) {
-    for (auto& [section, map] : controls) {
-      if (Text::EqualsIgnoreCase(section, p.name)) p.control = map;
+  if (in.bad()) problem(number + 1, u"no se puede leer");
+  if (!sawPrinters) problem(0, u"no tiene la sección [Printers]");
+  for (auto& p : result.printers) {
+    for (auto& [name, map] : controls) {
+      if (Text::EqualsIgnoreCase(name, p.name)) p.control = map;
     }
   }
-  return printers;
+  return result;
 }
 
 std::string ResolvePath(const std::u16string& path, const std::u16string& baseDir) {
@@ -136,7 +193,12 @@ std::shared_ptr<Printer> Remember(const std::u16string& name, const std::u16stri
 }  // namespace
 
 std::shared_ptr<PrintDestination> DestinationFromUri(const std::u16string& uri,
-                                                     const std::u16string& baseDir) {
+                                                     const std::u16string& baseDir,
+                                                     std::string* problem) {
+  auto failing = [&](const std::string& cause) {
+    if (problem) *problem = cause;
+    return std::make_shared<FailingDestination>(uri, cause);
+  };
   if (StartsWith(uri, u"tcp://")) {
     std::u16string rest = uri.substr(6);
     while (!rest.empty() && rest.back() == u'/') rest.pop_back();
@@ -158,8 +220,7 @@ std::shared_ptr<PrintDestination> DestinationFromUri(const std::u16string& uri,
     if (!host.empty() && host.front() == u'[' && host.back() == u']')
       host = host.substr(1, host.size() - 2);
     if (host.empty() || port <= 0 || port > 65535) {
-      return std::make_shared<FailingDestination>(uri,
-                                                  "invalid printer address " + Text::ToUtf8(uri));
+      return failing("invalid printer address " + Text::ToUtf8(uri));
     }
     return std::make_shared<TcpDestination>(Text::ToUtf8(host), port);
   }
@@ -182,29 +243,61 @@ std::shared_ptr<PrintDestination> DestinationFromUri(const std::u16string& uri,
   if (StartsWith(uri, u"cups:") && uri.size() > 5) {
     return std::make_shared<CupsDestination>(Text::ToUtf8(uri.substr(5)));
   }
-  return std::make_shared<FailingDestination>(
-      uri, "unsupported printer URI \"" + Text::ToUtf8(uri) + "\"");
+  return failing("unsupported printer URI \"" + Text::ToUtf8(uri) + "\"");
+}
+
+Catalog ReadCatalog() {
+  {
+    std::lock_guard lock(gMutex);
+    if (gTestPrinters) return Catalog{*gTestPrinters, {}, true, {}};
+  }
+  const std::u16string dir = Application::Path();
+  IniFile ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
+  std::optional<std::vector<std::string>> cups = CupsDestination::Enumerate();
+  Catalog catalog;
+  catalog.problems = std::move(ini.problems);
+  catalog.complete = ini.complete;
+  if (!cups) {
+    catalog.problems.push_back(u"CUPS no respondió a tiempo; sus colas no se leyeron");
+    catalog.complete = false;
+  }
+  std::lock_guard lock(gMutex);
+  for (size_t i = 0; i < ini.printers.size(); ++i) {
+    const IniPrinter& p = ini.printers[i];
+    std::string problem;
+    auto destination = DestinationFromUri(p.uri, dir, &problem);
+    if (!problem.empty()) {
+      catalog.problems.push_back(dir + u"/printers.ini línea " +
+                                 Text::FromUtf8(std::to_string(ini.lines[i])) + u": " +
+                                 Text::FromUtf8(problem));
+      catalog.misconfigured.push_back(p.name);
+    }
+    catalog.printers.push_back(Remember(p.name, p.uri, destination, p.control));
+  }
+  for (const auto& name : cups.value_or(std::vector<std::string>{})) {
+    std::u16string uname = Text::FromUtf8(name);
+    catalog.printers.push_back(
+        Remember(uname, u"cups:" + uname, std::make_shared<CupsDestination>(name), {}));
+  }
+  return catalog;
 }
 
 std::vector<std::shared_ptr<Printer>> Installed() {
   {
     std::lock_guard lock(gMutex);
-    if (gTestPrinters) return *gTestPrinters;
+    if (gPinned) return gPinned->printers;
   }
-  const std::u16string dir = Application::Path();
-  std::vector<IniPrinter> ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
-  std::vector<std::string> cups = CupsDestination::Enumerate();
+  return ReadCatalog().printers;
+}
+
+PinnedCatalog::PinnedCatalog() : catalog_(std::make_shared<const Catalog>(ReadCatalog())) {
   std::lock_guard lock(gMutex);
-  std::vector<std::shared_ptr<Printer>> result;
-  for (const auto& p : ini) {
-    result.push_back(Remember(p.name, p.uri, DestinationFromUri(p.uri, dir), p.control));
-  }
-  for (const auto& name : cups) {
-    std::u16string uname = Text::FromUtf8(name);
-    result.push_back(
-        Remember(uname, u"cups:" + uname, std::make_shared<CupsDestination>(name), {}));
-  }
-  return result;
+  gPinned = catalog_;
+}
+
+PinnedCatalog::~PinnedCatalog() {
+  std::lock_guard lock(gMutex);
+  if (gPinned == catalog_) gPinned.reset();
 }
 
 std::shared_ptr<Printer> Current() {

@@ -18,6 +18,12 @@ class RecordingDestination : public PrintDestination {
     }
     documents.push_back(document);
   }
+  void Probe(const std::u16string& printerName) override {
+    if (failSends) {
+      throw Error(kErrPrinter, u"Printer",
+                  u"Printer \"" + printerName + u"\": recording destination refused");
+    }
+  }
   std::u16string Uri() const override { return u"recording:"; }
 
   std::vector<PrintDocument> documents;

@@ -1,6 +1,10 @@
 #include "printing/StreamDestination.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +14,37 @@
 #include "runtime/Text.h"
 
 namespace kestrola {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Flushes what the system still holds for the file or device. Devices and pipes that keep no
+// such data say so (EINVAL, EROFS), which is no failure.
+bool Flush(int fd, Clock::time_point deadline) {
+  if (::isatty(fd)) {
+    // A serial printer: wait until the line has sent everything, within the time-out.
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+      if (MsLeft(deadline) == 0) {
+        errno = ETIMEDOUT;
+        return false;
+      }
+      ::poll(nullptr, 0, 10);
+    }
+    return true;
+  }
+  if (::fsync(fd) == 0) return true;
+  return errno == EINVAL || errno == EROFS || errno == ENOTSUP;
+}
+
+}  // namespace
 
 void ThrowPrinterFailure(const std::u16string& printer, const std::string& cause) {
   throw Error(kErrPrinter, u"Printer", u"Printer \"" + printer + u"\": " + Text::FromUtf8(cause));
@@ -28,22 +63,75 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    pollfd p{fd, POLLOUT, 0};
+    int wait = MsLeft(deadline);
+    if (wait == 0 || ::poll(&p, 1, wait) == 0) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+  }
+  return true;
+}
+
 void StreamDestination::Send(const PrintDocument& document) {
-  int flags = mode_ == Mode::AppendFile ? (O_WRONLY | O_APPEND | O_CREAT) : (O_WRONLY | O_NOCTTY);
+  const Clock::time_point deadline = Clock::now() + timeout_;
+  // Non-blocking, so that a device that takes nothing (a printer that is off, a pipe nobody
+  // reads) fails within the time-out instead of holding the cycle.
+  int flags = mode_ == Mode::AppendFile ? (O_WRONLY | O_APPEND | O_CREAT)
+                                        : (O_WRONLY | O_NOCTTY | O_NONBLOCK);
   int fd = ::open(path_.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) {
     ThrowPrinterFailure(document.printerName, "cannot open " + path_ + ": " + std::strerror(errno));
   }
-  bool ok = WriteAll(fd, document.bytes);
-  int writeErrno = errno;
+  // An appended file that fails half-way is cut back to where it was, so that it never ends
+  // with part of a receipt that will be printed again whole.
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const off_t before = regular ? st.st_size : 0;
+  bool ok = WriteAllWithin(fd, document.bytes, std::chrono::milliseconds(MsLeft(deadline))) &&
+            Flush(fd, deadline);
+  int err = errno;
+  if (!ok && regular && mode_ == Mode::AppendFile) (void)::ftruncate(fd, before);
   if (::close(fd) != 0 && ok) {
     ok = false;
-    writeErrno = errno;
+    err = errno;
   }
   if (!ok) {
-    ThrowPrinterFailure(document.printerName,
-                        "cannot write " + path_ + ": " + std::strerror(writeErrno));
+    ThrowPrinterFailure(
+        document.printerName,
+        (err == ETIMEDOUT ? path_ + " took no data for " + std::to_string(timeout_.count()) + " ms"
+                          : "cannot write " + path_ + ": " + std::strerror(err)));
   }
+}
+
+void StreamDestination::Probe(const std::u16string& printerName) {
+  if (mode_ == Mode::AppendFile) {
+    // The file opens for appending, or can be created in its folder; nothing is written.
+    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return;
+    }
+    std::string folder = path_.substr(0, path_.find_last_of('/') + 1);
+    if (folder.empty()) folder = ".";
+    if (errno == ENOENT && ::access(folder.c_str(), W_OK) == 0) return;
+    ThrowPrinterFailure(printerName, "cannot open " + path_ + ": " + std::strerror(errno));
+  }
+  int fd = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    ThrowPrinterFailure(printerName, "cannot open " + path_ + ": " + std::strerror(errno));
+  ::close(fd);
 }
 
 std::u16string StreamDestination::Uri() const {

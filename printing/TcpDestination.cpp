@@ -9,8 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "printing/StreamDestination.h"
 #include "runtime/Text.h"
@@ -18,6 +22,13 @@
 namespace kestrola {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::mutex gDefaultsMutex;
+TcpDestination::Timeouts gDefaults;
+
 // Closes the socket on every path.
 struct Socket {
   int fd = -1;
@@ -25,6 +36,11 @@ struct Socket {
     if (fd >= 0) ::close(fd);
   }
 };
+
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
 
 // Waits for the socket to become ready; 0 on success, else an errno value.
 int WaitReady(int fd, short events, int timeoutMs) {
@@ -37,48 +53,128 @@ int WaitReady(int fd, short events, int timeoutMs) {
   if (r < 0) return errno;
   return 0;
 }
-}  // namespace
 
-void TcpDestination::Send(const PrintDocument& document) {
-  const std::string where = host_ + ":" + std::to_string(port_);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int rc = ::getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found);
-  if (rc != 0) {
-    ThrowPrinterFailure(document.printerName,
-                        "cannot resolve " + where + ": " + ::gai_strerror(rc));
+struct Address {
+  int family, type, protocol;
+  sockaddr_storage addr;
+  socklen_t len;
+};
+
+// The addresses of host:port. getaddrinfo has no time-out of its own, so it runs on a thread
+// of its own; when it takes too long the thread is left to finish alone and the result is
+// dropped.
+std::vector<Address> Resolve(const std::string& host, int port, milliseconds timeout,
+                             std::string& cause) {
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = 0;
+    std::vector<Address> addresses;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup, host, port] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    std::vector<Address> addresses;
+    for (addrinfo* a = rc == 0 ? found : nullptr; a; a = a->ai_next) {
+      Address addr{a->ai_family, a->ai_socktype, a->ai_protocol, {}, a->ai_addrlen};
+      std::memcpy(&addr.addr, a->ai_addr, a->ai_addrlen);
+      addresses.push_back(addr);
+    }
+    if (found) ::freeaddrinfo(found);
+    std::lock_guard lock(lookup->mutex);
+    lookup->rc = rc;
+    lookup->addresses = std::move(addresses);
+    lookup->finished = true;
+    lookup->done.notify_all();
+  }).detach();
+  std::unique_lock lock(lookup->mutex);
+  if (!lookup->done.wait_for(lock, timeout, [&] { return lookup->finished; })) {
+    cause = "name resolution timed out after " + std::to_string(timeout.count()) + " ms";
+    return {};
   }
-  Socket sock;
-  std::string cause = "no address";
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+  if (lookup->rc != 0) {
+    cause = ::gai_strerror(lookup->rc);
+    return {};
+  }
+  if (lookup->addresses.empty()) cause = "no address";
+  return lookup->addresses;
+}
+
+// A connected non-blocking socket to host:port within the time-outs, or -1 with the cause.
+int Connect(const std::string& host, int port, const TcpDestination::Timeouts& t,
+            Clock::time_point deadline, std::string& cause) {
+  const std::string where = host + ":" + std::to_string(port);
+  milliseconds resolveFor = std::min(t.resolve, milliseconds(MsLeft(deadline)));
+  std::vector<Address> addresses = Resolve(host, port, resolveFor, cause);
+  if (addresses.empty()) {
+    cause = "cannot resolve " + where + ": " + cause;
+    return -1;
+  }
+  std::string why = "no address";
+  for (const Address& a : addresses) {
+    int fd = ::socket(a.family, a.type | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
     if (fd < 0) {
-      cause = std::strerror(errno);
+      why = std::strerror(errno);
       continue;
     }
     int err = 0;
-    if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) {
       err = errno;
       if (err == EINPROGRESS) {
-        err = WaitReady(fd, POLLOUT, timeoutMs_);
+        int wait = std::min(static_cast<int>(t.connect.count()), MsLeft(deadline));
+        err = WaitReady(fd, POLLOUT, wait);
         if (err == 0) {
           socklen_t len = sizeof err;
           ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
         }
       }
     }
-    if (err == 0) {
-      sock.fd = fd;
-      break;
-    }
-    cause = std::strerror(err);
+    if (err == 0) return fd;
+    why = err == ETIMEDOUT ? "connection timed out" : std::strerror(err);
     ::close(fd);
   }
-  ::freeaddrinfo(found);
-  if (sock.fd < 0)
-    ThrowPrinterFailure(document.printerName, "cannot connect to " + where + ": " + cause);
+  cause = "cannot connect to " + where + ": " + why;
+  return -1;
+}
+
+// Bytes sent on the socket that the peer has not acknowledged yet; -1 when unknown.
+int Unacknowledged(int fd) {
+  int n = 0;
+  return ::ioctl(fd, SIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+int PendingError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+  return err;
+}
+
+}  // namespace
+
+void TcpDestination::SetDefaultTimeouts(const Timeouts& timeouts) {
+  std::lock_guard lock(gDefaultsMutex);
+  gDefaults = timeouts;
+}
+
+TcpDestination::Timeouts TcpDestination::DefaultTimeouts() {
+  std::lock_guard lock(gDefaultsMutex);
+  return gDefaults;
+}
+
+void TcpDestination::Send(const PrintDocument& document) {
+  const std::string where = host_ + ":" + std::to_string(port_);
+  const Clock::time_point deadline = Clock::now() + timeouts_.total;
+  auto fail = [&](const std::string& cause) { ThrowPrinterFailure(document.printerName, cause); };
+  std::string cause;
+  Socket sock;
+  sock.fd = Connect(host_, port_, timeouts_, deadline, cause);
+  if (sock.fd < 0) fail(cause);
 
   size_t done = 0;
   while (done < document.bytes.size()) {
@@ -90,47 +186,67 @@ void TcpDestination::Send(const PrintDocument& document) {
     }
     int err = errno;
     if (err == EINTR) continue;
-    if (err == EAGAIN || err == EWOULDBLOCK) err = WaitReady(sock.fd, POLLOUT, timeoutMs_);
-    if (err != 0) {
-      ThrowPrinterFailure(document.printerName,
-                          "cannot send to " + where + ": " + std::strerror(err));
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      err = WaitReady(sock.fd, POLLOUT, MsLeft(deadline));
+      if (err == ETIMEDOUT) {
+        fail("printer " + where + " took " + std::to_string(done) + " of " +
+             std::to_string(document.bytes.size()) + " bytes and stopped reading");
+      }
     }
+    if (err != 0) fail("cannot send to " + where + ": " + std::strerror(err));
   }
-  // All bytes sit in the socket buffers now, which does not mean the printer took them: one
-  // that drops the connection half-way answers the rest with a reset. The end of the document
-  // is announced and the printer's own close awaited; a reset means the document did not
-  // arrive whole. A printer that keeps the connection open past the time-out got every byte.
-  ::shutdown(sock.fd, SHUT_WR);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+
+  // Every byte is in our socket buffers, which does not mean the printer has it: the document
+  // is delivered once the printer has acknowledged every byte. A printer with its paper out
+  // holds the connection with its receive window closed; that is a failure, not a delivery.
   while (true) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    int err = WaitReady(sock.fd, POLLIN, static_cast<int>(left.count()));
+    int err = PendingError(sock.fd);
+    if (err != 0) fail("connection to " + where + " lost: " + std::strerror(err));
+    int left = Unacknowledged(sock.fd);
+    if (left == 0) break;
+    if (MsLeft(deadline) == 0) {
+      fail("printer " + where + " did not acknowledge " +
+           (left > 0 ? std::to_string(left) + " of " : std::string("part of ")) +
+           std::to_string(document.bytes.size()) + " bytes");
+    }
+    // The wait ends early when the printer closes or resets the connection.
+    pollfd p{sock.fd, POLLRDHUP, 0};
+    ::poll(&p, 1, std::min(10, MsLeft(deadline)));
+    if (p.revents & (POLLERR | POLLHUP)) {
+      err = PendingError(sock.fd);
+      fail("connection to " + where + " lost: " + std::strerror(err != 0 ? err : ECONNRESET));
+    }
+    // The printer ended its side but may still read: no busy wait for its acknowledgements.
+    if (p.revents & POLLRDHUP) ::poll(nullptr, 0, std::min(10, MsLeft(deadline)));
+  }
+
+  // The end of the document is announced. A printer that took the bytes into its buffers but
+  // dropped the connection without reading them answers with a reset; one that closes, or
+  // keeps the connection open for the linger time, got the whole document.
+  ::shutdown(sock.fd, SHUT_WR);
+  const Clock::time_point lingerEnd = std::min(deadline, Clock::now() + timeouts_.linger);
+  while (true) {
+    int wait = MsLeft(lingerEnd);
+    if (wait == 0) break;
+    int err = WaitReady(sock.fd, POLLIN, wait);
     if (err == ETIMEDOUT) break;
     char reply[512];
     ssize_t n = err == 0 ? ::recv(sock.fd, reply, sizeof reply, 0) : -1;
-    if (n == 0) {
-      // The printer closed. It took the whole document only when every byte was acknowledged
-      // (at most our own end-of-document mark may still be outstanding): a printer that closed
-      // early answered the rest with a reset, or has not acknowledged it.
-      int unacknowledged = 0;
-      int pending = 0;
-      socklen_t len = sizeof pending;
-      ::ioctl(sock.fd, SIOCOUTQ, &unacknowledged);
-      ::getsockopt(sock.fd, SOL_SOCKET, SO_ERROR, &pending, &len);
-      if (pending != 0 || unacknowledged > 1) {
-        ThrowPrinterFailure(document.printerName,
-                            "connection to " + where + " closed before the whole document arrived");
-      }
-      break;
-    }
+    if (n == 0) break;    // the printer closed after reading everything
     if (n > 0) continue;  // status bytes of the printer, not needed
     if (err == 0) err = errno;
     if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
-    ThrowPrinterFailure(document.printerName,
-                        "connection to " + where + " lost: " + std::strerror(err));
+    fail("connection to " + where + " lost: " + std::strerror(err));
   }
+  int err = PendingError(sock.fd);
+  if (err != 0) fail("connection to " + where + " lost: " + std::strerror(err));
+}
+
+void TcpDestination::Probe(const std::u16string& printerName) {
+  std::string cause;
+  Socket sock;
+  sock.fd = Connect(host_, port_, timeouts_, Clock::now() + timeouts_.total, cause);
+  if (sock.fd < 0) ThrowPrinterFailure(printerName, cause);
 }
 
 std::u16string TcpDestination::Uri() const {

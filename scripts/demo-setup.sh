@@ -6,7 +6,9 @@
 #                 still holding the built-in defaults, so a configured server is kept)
 #   printers.ini  folder printers "Caja" and "Cocina" writing receipts and PNG previews under
 #                 APP_DIR/receipts; the demo printer "Barra" is missing on purpose, so its jobs
-#                 fail over to "Caja" (written when missing)
+#                 fail over to "Caja"; "Terraza" starts out failing (its folder is a file), so
+#                 it fails over to "Caja" after a minute and comes back after
+#                 "APP_DIR/demo-job --mend" (written when missing)
 #   demo.db       the queue tables with three sample receipts (created when missing)
 #   demo-job      the command that adds a sample receipt while the service runs
 #
@@ -42,7 +44,9 @@ if [ ! -e "$app/printers.ini" ]; then
 [Printers]
 Caja=dir:receipts/caja
 Cocina=dir:receipts/cocina
+Terraza=dir:receipts/terraza
 INI
+  "$app/demo-job" --fail --app "$app" >/dev/null
 fi
 
 if [ ! -e "$app/demo.db" ] && grep -q "demo.db" "$config"; then

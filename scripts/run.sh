@@ -9,7 +9,8 @@
 # scripts/demo-setup.sh): a SQLite queue with sample receipts and folder printers, so the
 # service prints at once with no server. A config.ini that names another database is kept.
 # Receipts land in APP_DIR/receipts as .bin (ESC/POS) and .png (preview); each new preview is
-# announced on the terminal. APP_DIR/demo-job adds a receipt while the service runs.
+# announced on the terminal. APP_DIR/demo-job adds a receipt while the service runs;
+# APP_DIR/demo-job --mend / --fail repairs or breaks the demo printer Terraza.
 #
 # Without a display (no DISPLAY or WAYLAND_DISPLAY) the window runs on Qt's offscreen platform
 # and today's activity log is echoed to the terminal as it grows. Ctrl+C ends the service.
@@ -32,7 +33,9 @@ app=$(cd "$app" && pwd)
 # The driver name "SQL Server" resolves through the application directory's odbcinst.ini.
 export ODBCSYSINI="$app"
 echo "Application directory: $app"
-echo "Receipts are written to $app/receipts; add one with: $app/demo-job [--printer 1|2|3]"
+echo "Receipts are written to $app/receipts; add one with: $app/demo-job [--printer 1|2|3|4]"
+echo "The printer Terraza (4) fails: after a minute its jobs go to Caja. Mend it with"
+echo "$app/demo-job --mend (break it again with --fail) and watch the log bring it back."
 
 # Announces every new receipt preview.
 watch_receipts() {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -73,17 +74,22 @@ class FaultEnv : public CycleTestEnv {
   }
 };
 
-// A raw printer on 127.0.0.1. It starts bound but not listening, so connections are refused;
-// Listen() opens it. In Mode::Drop it reads `dropAfter` bytes of each connection and closes it;
-// in Mode::Print it reads each connection to its end and keeps the document.
+// A raw printer on 127.0.0.1 with small socket buffers, so that what it does not read stays
+// unacknowledged. It starts bound but not listening, so connections are refused; Listen()
+// opens it. In Mode::Drop it reads `dropAfter` bytes of each connection and closes it; in
+// Mode::Hold it keeps each connection open and reads nothing (a printer with its paper out);
+// in Mode::Slow it reads 1 KB every 2 ms; in Mode::Print it reads each connection to its end.
+// Slow and Print keep the documents.
 class TcpPrinter {
  public:
-  enum class Mode { Drop, Print };
+  enum class Mode { Drop, Print, Hold, Slow };
 
   TcpPrinter() {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    int buffer = 4096;
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -95,6 +101,7 @@ class TcpPrinter {
   ~TcpPrinter() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    for (int c : held_) ::close(c);
     ::close(fd_);
   }
 
@@ -120,6 +127,11 @@ class TcpPrinter {
     std::lock_guard lock(mutex_);
     return dropped_;
   }
+  // Connections accepted so far.
+  int Connections() {
+    std::lock_guard lock(mutex_);
+    return connections_;
+  }
 
  private:
   void Serve() {
@@ -134,12 +146,20 @@ class TcpPrinter {
         std::lock_guard lock(mutex_);
         mode = mode_;
         dropAfter = dropAfter_;
+        ++connections_;
+      }
+      if (mode == Mode::Hold) {
+        held_.push_back(c);
+        continue;
       }
       std::string doc;
       char buffer[4096];
-      while (mode == Mode::Print || doc.size() < dropAfter) {
-        size_t want =
-            mode == Mode::Print ? sizeof buffer : std::min(sizeof buffer, dropAfter - doc.size());
+      const bool whole = mode == Mode::Print || mode == Mode::Slow;
+      while (whole || doc.size() < dropAfter) {
+        size_t want = mode == Mode::Slow    ? 1024
+                      : mode == Mode::Print ? sizeof buffer
+                                            : std::min(sizeof buffer, dropAfter - doc.size());
+        if (mode == Mode::Slow) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         ssize_t n = ::recv(c, buffer, want, 0);
         if (n <= 0) break;
         doc.append(buffer, static_cast<size_t>(n));
@@ -147,7 +167,7 @@ class TcpPrinter {
       {
         // Counted before the close: the sender sees the close at once and the test may look.
         std::lock_guard lock(mutex_);
-        if (mode == Mode::Print) {
+        if (whole) {
           documents_.push_back(doc);
         } else {
           ++dropped_;
@@ -165,7 +185,9 @@ class TcpPrinter {
   Mode mode_ = Mode::Print;
   size_t dropAfter_ = 0;
   std::vector<std::string> documents_;
+  std::vector<int> held_;
   int dropped_ = 0;
+  int connections_ = 0;
 };
 
 }  // namespace kestrola

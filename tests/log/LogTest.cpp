@@ -1,3 +1,4 @@
+#include "log/AvisosRepetidos.h"
 #include "log/Log.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +167,49 @@ TEST_F(LogTest, UnopenableFileIsAnErrorForTheCaller) {
     EXPECT_EQ(e.Number(), 75);
   }
   EXPECT_THROW(Log::LeerLog(), Error);
+}
+
+}  // namespace
+}  // namespace kestrola
+
+namespace kestrola {
+namespace {
+
+// A value with line breaks or other control characters cannot add or forge a line.
+TEST_F(LogTest, ControlCharactersInAMessageStayOnItsLine) {
+  Log::EscribirLog(u"Trabajo 7\r\n2026-12-08 09:05:07Servicio Activo\t\x1b[2J\x7f\u2028fin");
+  EXPECT_EQ(ReadAll(Today()),
+            "2026-12-08 09:05:07Trabajo 7  2026-12-08 09:05:07Servicio Activo ?[2J??fin\r\n");
+}
+
+// A failure repeating every second: written when it starts, then once per ten minutes with a
+// count, and once when it clears; another failure keeps its own count.
+TEST_F(LogTest, RepeatedFailureIsWrittenAtStartEveryTenMinutesAndWhenItClears) {
+  AvisosRepetidos avisos;
+  auto lines = [this] {
+    std::vector<std::string> out;
+    std::istringstream in(ReadAll(Today()));
+    for (std::string l; std::getline(in, l);) out.push_back(l.substr(19, l.size() - 20));
+    return out;
+  };
+  for (int i = 0; i < 600; ++i) {
+    avisos.Fallo(u"caja", u"Caja falla");
+    if (i == 10) avisos.Fallo(u"cocina", u"Cocina falla");
+    now_ += std::chrono::seconds(1);
+  }
+  EXPECT_EQ(lines(), (std::vector<std::string>{"Caja falla", "Cocina falla"}));
+  avisos.Fallo(u"caja", u"Caja falla otra vez");  // 600 s after the first line
+  avisos.Resuelto(u"caja", u"Caja imprime de nuevo");
+  avisos.Resuelto(u"caja", u"Caja imprime de nuevo");  // nothing more: it is not on
+  avisos.Fallo(u"caja", u"Caja falla");                // starts again
+  EXPECT_EQ(lines(), (std::vector<std::string>{
+                         "Caja falla",
+                         "Cocina falla",
+                         "Caja falla otra vez (se repite: 600 veces desde 2026-12-08 09:05:07)",
+                         "Caja imprime de nuevo (tras 601 fallos desde 2026-12-08 09:05:07)",
+                         "Caja falla",
+                     }));
+  EXPECT_TRUE(avisos.Activo(u"cocina"));
 }
 
 }  // namespace

@@ -113,3 +113,42 @@ TEST_F(CupsTest, RemovedQueueIsAnErrorOfEndDoc) {
 
 }  // namespace
 }  // namespace kestrola
+
+namespace kestrola {
+namespace {
+
+// A queue that rejects jobs or is stopped takes no document: the send fails before anything
+// is submitted, and so does the probe, until the queue is opened again.
+TEST_F(CupsTest, RejectingOrStoppedQueueFailsSendAndProbe) {
+  struct Closed {
+    const char* close;
+    const char* open;
+    const char* cause;
+  };
+  for (const Closed& c : {Closed{"cupsreject", "cupsaccept", "not accepting jobs"},
+                          Closed{"cupsdisable", "cupsenable", "is stopped"}}) {
+    SCOPED_TRACE(c.close);
+    std::string cmd = std::string(c.close) + " -h " + server_ + " " + kQueue + " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    clsPrint print;
+    ASSERT_TRUE(print.setPrinter(Text::FromUtf8(kQueue)));
+    PrintDestination& destination = Printers::Current()->Destination();
+    std::u16string line = u"hola";
+    print.PrintText(line);
+    try {
+      print.EndDoc();
+      FAIL() << "a closed queue took the document";
+    } catch (const Error& e) {
+      EXPECT_NE(Text::ToUtf8(e.Description()).find(c.cause), std::string::npos)
+          << Text::ToUtf8(e.Description());
+    }
+    EXPECT_THROW(destination.Probe(u"Caja"), Error);
+
+    cmd = std::string(c.open) + " -h " + server_ + " " + kQueue + " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_NO_THROW(destination.Probe(u"Caja"));
+  }
+}
+
+}  // namespace
+}  // namespace kestrola

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/BaseDatos.h"
+#include "log/Log.h"
 #include "printing/Printers.h"
 #include "service/CicloCola.h"
 #include "tests/service/CycleTestEnv.h"
@@ -173,10 +174,14 @@ CYCLE_TEST(UnselectablePrinterFailsOverAndTheBackupPrintsNextCycle) {
   ASSERT_EQ(docs.size(), 1u);
   EXPECT_TRUE(Contains(docs[0], "PARA BARRA"));
   EXPECT_TRUE(Jobs().empty());
-  EXPECT_TRUE(LogMessages().empty());
+  EXPECT_EQ(
+      LogMessages(),
+      (std::vector<std::string>{"Impresora 2 Barra marcada D, redirigida a 1: no está instalada"}));
 }
 
-CYCLE_TEST(UnreachableDatabaseLogsTheDriversErrorsOncePerCycle) {
+// The driver's errors are written when the failure starts, then at most every ten minutes with
+// a count, and once when the connection works again: an outage cannot flood the disk.
+CYCLE_TEST(UnreachableDatabaseLogsTheDriversErrorsWithoutFlooding) {
   InstallPrinters({"Caja"});
   if (kPostgres) {
     datos_.ServerDB = DbTestEnv::PostgresServer(1);  // nothing listens on port 1
@@ -184,18 +189,38 @@ CYCLE_TEST(UnreachableDatabaseLogsTheDriversErrorsOncePerCycle) {
     datos_.NameDB = U16((app_ / "no-such-folder" / "queue.db").string());
   }
 
+  auto now = std::chrono::system_clock::now();
+  Log::SetClock([&now] { return now; });
   CicloCola ciclo = NewCycle();
   ciclo.Ejecutar(datos_);
   std::vector<std::string> first = LogMessages();
   ASSERT_FALSE(first.empty());
   EXPECT_FALSE(BaseDatos::Conectado);
 
+  for (int i = 0; i < 5; ++i) {
+    now += std::chrono::seconds(1);
+    ciclo.Ejecutar(datos_);
+  }
+  EXPECT_EQ(LogMessages(), first);
+
+  now += std::chrono::minutes(10);
   ciclo.Ejecutar(datos_);
-  std::vector<std::string> both = LogMessages();
-  ASSERT_EQ(both.size(), 2 * first.size());
-  for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(both[first.size() + i], first[i]);
-  for (const auto& line : both) EXPECT_THAT(line, ::testing::Not(HasSubstr("Timer")));
+  std::vector<std::string> again = LogMessages();
+  ASSERT_EQ(again.size(), 2 * first.size());
+  for (size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(again[first.size() + i],
+              first[i] + " (se repite: 6 veces desde " +
+                  Text::ToUtf8(Log::FechaHora(now - std::chrono::seconds(605))) + ")");
+  }
+  for (const auto& line : again) EXPECT_THAT(line, ::testing::Not(HasSubstr("Timer")));
   EXPECT_TRUE(pauses_.empty());
+
+  UseTarget(datos_, target_, 1);
+  ciclo.Ejecutar(datos_);
+  EXPECT_TRUE(BaseDatos::Conectado);
+  ASSERT_EQ(LogMessages().size(), again.size() + 1);
+  EXPECT_THAT(LogMessages().back(),
+              HasSubstr("Conexión con la base de datos restablecida (tras 7 fallos"));
 }
 
 CYCLE_TEST(UnprintableJobsAreSkippedOnceLoggedAndLeftWhole) {
@@ -300,6 +325,43 @@ CYCLE_TEST(FailedDeletesNeitherReprintNorSplitTheJob) {
   EXPECT_TRUE(Jobs().empty());
   EXPECT_TRUE(LinesOf(1).empty());
   for (const auto& line : LogMessages()) EXPECT_THAT(line, ::testing::Not(HasSubstr("Timer")));
+}
+
+// A job whose deletes failed is remembered with what it holds: when its number comes back for
+// another job (SQLite reuses the highest number), the new job is printed, not deleted unseen.
+CYCLE_TEST(OwedDeleteDoesNotTakeANewJobUnderTheSameNumber) {
+  InstallPrinters({"Caja"});
+  AddPrinter(1, "Caja");
+  AddJob(1, 1, {"PRIMERO"});
+  std::vector<std::u16string> block, unblock;
+  if (kPostgres) {
+    block = {
+        u"CREATE FUNCTION keep_jobs() RETURNS trigger LANGUAGE plpgsql AS "
+        u"$$ BEGIN RAISE EXCEPTION 'jobs are kept'; END $$",
+        u"CREATE TRIGGER keep_jobs BEFORE DELETE ON colaimpresion "
+        u"FOR EACH ROW EXECUTE FUNCTION keep_jobs()"};
+    unblock = {u"DROP TRIGGER keep_jobs ON colaimpresion"};
+  } else {
+    block = {
+        u"CREATE TRIGGER keep_jobs BEFORE DELETE ON colaimpresion "
+        u"BEGIN SELECT RAISE(ABORT, 'jobs are kept'); END"};
+    unblock = {u"DROP TRIGGER keep_jobs"};
+  }
+  Run(block);
+  CicloCola ciclo = NewCycle();
+  ciclo.Ejecutar(datos_);
+  ASSERT_EQ(Printed("Caja").size(), 1u);
+  ASSERT_EQ(Jobs(), (std::vector<std::string>{"1"}));
+
+  // Someone else removes the printed job, and a new one gets its number.
+  Run(unblock);
+  Run({u"delete from detallecolaimpresion", u"delete from colaimpresion"});
+  AddJob(1, 1, {"SEGUNDO"});
+  ciclo.Ejecutar(datos_);
+  std::vector<std::string> docs = Printed("Caja");
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_TRUE(Contains(docs[1], "SEGUNDO"));
+  EXPECT_TRUE(Jobs().empty());
 }
 
 CYCLE_TEST(TwoTerminalsEachPrintOnlyTheirOwnJobs) {

@@ -20,6 +20,7 @@
 #include "db/BaseDatos.h"
 #include "db/Connection.h"
 #include "db/Recordset.h"
+#include "log/Log.h"
 #include "printing/Printers.h"
 #include "runtime/Application.h"
 #include "runtime/Text.h"
@@ -69,6 +70,7 @@ class CycleTestEnv : public ::testing::Test {
   }
 
   void TearDown() override {
+    Log::SetClock({});
     BaseDatos::Reiniciar();
     Printers::Reset();
     fs::remove_all(app_);

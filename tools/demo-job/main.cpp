@@ -1,14 +1,18 @@
 // demo-job: puts sample receipts into the queue database of an application directory.
 //
 //   demo-job [--init] [--printer N] [--app DIR]
+//   demo-job --fail | --mend [--app DIR]
 //
 // DIR (default: the directory of this program) holds config.ini, whose settings name the
 // database, and odbcinst.ini, which maps the driver name "SQL Server" (used when ODBCSYSINI
 // is not set already). --init creates the queue tables when missing, replaces the printers
-// with the demo ones (1 "Caja", 2 "Cocina", 3 "Barra", all of terminal 1) and adds one job
-// for each. Without --init one receipt is added for printer N (default 1).
+// with the demo ones (1 "Caja", 2 "Cocina", 3 "Barra", 4 "Terraza", all of terminal 1) and
+// adds one job for each. Without --init one receipt is added for printer N (default 1).
+// --fail makes the folder printer "Terraza" fail (its folder DIR/receipts/terraza becomes a
+// file) and --mend makes it work again, to watch a printer fail over and come back.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -46,7 +50,8 @@ struct DemoPrinter {
   const char* name;
   int backup;
 };
-constexpr DemoPrinter kPrinters[] = {{1, "Caja", 2}, {2, "Cocina", 1}, {3, "Barra", 1}};
+constexpr DemoPrinter kPrinters[] = {
+    {1, "Caja", 2}, {2, "Cocina", 1}, {3, "Barra", 1}, {4, "Terraza", 1}};
 
 std::u16string Quote(const std::string& text) {
   std::string out = "'";
@@ -58,7 +63,7 @@ std::u16string Quote(const std::string& text) {
 }
 
 std::vector<std::string> SampleLines(int job, int printer) {
-  std::string name = printer >= 1 && printer <= 3 ? kPrinters[printer - 1].name : "?";
+  std::string name = printer >= 1 && printer <= 4 ? kPrinters[printer - 1].name : "?";
   if (printer == 2) {
     return {"<XH>COMANDA " + std::to_string(job) + "</XH>",
             "Mesa 4        Mozo: Ana",
@@ -120,14 +125,33 @@ void Init(kestrola::Connection& conn) {
 }
 
 int Usage() {
-  std::cerr << "usage: demo-job [--init] [--printer N] [--app DIR]\n";
+  std::cerr << "usage: demo-job [--init] [--printer N] [--app DIR]\n"
+               "       demo-job --fail | --mend [--app DIR]\n";
   return 2;
+}
+
+// Breaks or mends the folder of the demo printer "Terraza": a file in its place makes every
+// receipt fail to be written.
+int Terraza(const std::filesystem::path& app, bool fail) {
+  const std::filesystem::path folder = app / "receipts" / "terraza";
+  std::error_code ec;
+  if (fail) {
+    if (std::filesystem::is_directory(folder)) std::filesystem::remove_all(folder, ec);
+    std::ofstream(folder) << "Terraza is out of order: run demo-job --mend\n";
+    std::cout << "printer Terraza fails now (" << folder.string() << " is a file)\n";
+  } else {
+    if (!std::filesystem::is_directory(folder)) std::filesystem::remove(folder, ec);
+    std::filesystem::create_directories(folder, ec);
+    std::cout << "printer Terraza works again (" << folder.string() << ")\n";
+  }
+  return ec ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool init = false;
+  int terraza = -1;  // 1: make it fail, 0: mend it
   int printer = 1;
   std::string app;
   for (int i = 1; i < argc; ++i) {
@@ -140,6 +164,8 @@ int main(int argc, char** argv) {
       } catch (const std::exception&) {
         return Usage();
       }
+    } else if (arg == "--fail" || arg == "--mend") {
+      terraza = arg == "--fail" ? 1 : 0;
     } else if (arg == "--app" && i + 1 < argc) {
       app = argv[++i];
     } else {
@@ -150,6 +176,7 @@ int main(int argc, char** argv) {
     kestrola::Application::SetPath(FromUtf8(std::filesystem::absolute(app).string()));
   }
   const std::u16string dir = kestrola::Application::Path();
+  if (terraza >= 0) return Terraza(ToUtf8(dir), terraza == 1);
   if (std::getenv("ODBCSYSINI") == nullptr &&
       std::filesystem::exists(ToUtf8(dir) + "/odbcinst.ini")) {
     setenv("ODBCSYSINI", ToUtf8(dir).c_str(), 1);
