@@ -3,12 +3,14 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "printing/CupsDestination.h"
 #include "printing/DirDestination.h"
 #include "printing/StreamDestination.h"
 #include "printing/TcpDestination.h"
 #include "runtime/Application.h"
+#include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -86,8 +88,11 @@ std::optional<std::string> ParseHex(std::u16string_view s) {
 // characters to the bytes they send (x=1B 70 01 19 FA).
 std::vector<IniPrinter> ReadIni(const std::string& path) {
   std::vector<IniPrinter> printers;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return printers;
+  // A link, a foreign owner's file or a missing one lists no printers (start-up says why).
+  std::string bytes;
+  std::u16string error;
+  if (!DataFile::ReadAll(path, bytes, error)) return printers;
+  std::istringstream in(bytes);
   std::map<std::u16string, std::map<char16_t, std::string>> controls;
   std::u16string section;
   std::string raw;
@@ -191,7 +196,7 @@ std::vector<std::shared_ptr<Printer>> Installed() {
     std::lock_guard lock(gMutex);
     if (gTestPrinters) return *gTestPrinters;
   }
-  const std::u16string dir = Application::Path();
+  const std::u16string dir = Application::DataPath();
   std::vector<IniPrinter> ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
   std::vector<std::string> cups = CupsDestination::Enumerate();
   std::lock_guard lock(gMutex);
