@@ -1,8 +1,10 @@
 #include "service/Arranque.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -93,6 +95,13 @@ std::u16string ComprobarDatos(const std::u16string& dataDir) {
   std::u16string error;
   const std::string config = dir + "/config.ini";
   if (!DataFile::ReadAll(config, bytes, error)) {
+    if (!error.empty() && ::access(config.c_str(), R_OK) != 0 && errno == EACCES) {
+      // The usual case on a shared terminal: an account that was not added to the group.
+      group* g = ::getgrgid(st.st_gid);
+      return error + u" (la cuenta no es del grupo " +
+             Text::FromUtf8(g && g->gr_name ? g->gr_name : std::to_string(st.st_gid)) +
+             u" de la carpeta de datos)";
+    }
     if (!error.empty()) return error;
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
       return u"No se puede crear " + Text::FromUtf8(config) + u": la carpeta " + dataDir +

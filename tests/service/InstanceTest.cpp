@@ -263,7 +263,7 @@ TEST_F(InstanceTest, UnreadableConfigurationEndsWithAMessage) {
   nobody.asUser = true;
   pid_t pid = Start(exe, nobody);
   EXPECT_EQ(WaitFor(pid, 10s), 1);
-  EXPECT_NE(ReadFile(root_ / "err").find("config.ini"), std::string::npos)
+  EXPECT_NE(ReadFile(root_ / "err").find("(la cuenta no es del grupo"), std::string::npos)
       << ReadFile(root_ / "err");
   EXPECT_TRUE(LogOf(root_).empty() || ReadFile(LogOf(root_)).find("secret") == std::string::npos);
 }
