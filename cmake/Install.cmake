@@ -1,5 +1,6 @@
-# Installation: the program as a working application directory, and the JSON toolkit
-# (runtime, text, json, jsonscript) as libraries with headers and a CMake package.
+# Installation: the program as a read-only program folder, the files of the Debian package
+# around it, and the JSON toolkit (runtime, text, json, jsonscript) as libraries with headers,
+# a CMake package and a pkg-config file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -7,8 +8,8 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/kestrola CACHE PATH "Installation prefix" FORCE)
 endif()
 
-# The program: executable, button images and icon at the top of the prefix. config.ini and the
-# logs are written there by the program itself at its first start.
+# The program: executable, button images and icon at the top of the prefix. What the program
+# writes (config.ini, printers.ini, the logs) goes to its application data directory.
 if(TARGET kestrola)
   install(TARGETS kestrola RUNTIME DESTINATION . COMPONENT program)
   install(FILES
@@ -16,16 +17,37 @@ if(TARGET kestrola)
     ${CMAKE_SOURCE_DIR}/assets/stop.jpg ${CMAKE_SOURCE_DIR}/assets/stop_down.jpg
     ${CMAKE_SOURCE_DIR}/assets/kestrola.png
     DESTINATION . COMPONENT program)
-  # Menu and autostart entries live where the desktop looks for them, outside the prefix.
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrola.desktop
-    DESTINATION /usr/share/applications COMPONENT desktop)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestrola-autostart.desktop
-    DESTINATION /etc/xdg/autostart RENAME kestrola.desktop COMPONENT desktop)
+
+  # The package's files outside the program folder (its prefix is /usr/lib/kestrola). Only
+  # the package installs them: a plain "cmake --install" leaves /etc and /usr alone.
+  set(pkg ${CMAKE_SOURCE_DIR}/packaging)
+  install(PROGRAMS ${pkg}/kestrola-clean-logs DESTINATION . COMPONENT package EXCLUDE_FROM_ALL)
+  install(PROGRAMS ${pkg}/kestrola DESTINATION /usr/bin COMPONENT package EXCLUDE_FROM_ALL)
+  install(FILES ${pkg}/kestrola.desktop
+    DESTINATION /usr/share/applications COMPONENT package EXCLUDE_FROM_ALL)
+  install(FILES ${pkg}/kestrola-autostart.desktop DESTINATION /etc/xdg/autostart
+    RENAME kestrola.desktop COMPONENT package EXCLUDE_FROM_ALL)
+  install(FILES ${pkg}/default DESTINATION /etc/default RENAME kestrola
+    COMPONENT package EXCLUDE_FROM_ALL)
+  install(FILES ${pkg}/kestrola.service ${pkg}/kestrola-logs.service ${pkg}/kestrola-logs.timer
+    DESTINATION /lib/systemd/system COMPONENT package EXCLUDE_FROM_ALL)
+  # Debian wants the changelog and the manual page compressed.
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
+  foreach(doc changelog kestrola.1)
+    execute_process(COMMAND gzip -9nc INPUT_FILE ${pkg}/${doc}
+      OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/${doc}.gz COMMAND_ERROR_IS_FATAL ANY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg}/${doc})
+  endforeach()
+  install(FILES ${pkg}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+    DESTINATION /usr/share/doc/kestrola COMPONENT package EXCLUDE_FROM_ALL)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/kestrola.1.gz
+    DESTINATION /usr/share/man/man1 COMPONENT package EXCLUDE_FROM_ALL)
 endif()
 
-# The toolkit for other C++ projects: find_package(Kestrola) gives Kestrola::json and friends.
+# The toolkit for other C++ projects: find_package(Kestrola) gives Kestrola::json and friends,
+# pkg-config the same libraries as "kestrola". Headers go to include/kestrola/<folder>/.
 set(toolkit_targets)
-foreach(name runtime text json jsonscript)
+foreach(name IN LISTS KESTROLA_TOOLKIT_LIBRARIES)
   if(TARGET kestrola_${name})
     list(APPEND toolkit_targets kestrola_${name})
     set_target_properties(kestrola_${name} PROPERTIES EXPORT_NAME ${name})
@@ -37,7 +59,9 @@ endforeach()
 if(toolkit_targets)
   install(TARGETS ${toolkit_targets} EXPORT KestrolaTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT toolkit
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrola)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT toolkit
+      NAMELINK_COMPONENT toolkit
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrola ${CMAKE_INSTALL_INCLUDEDIR})
   install(EXPORT KestrolaTargets NAMESPACE Kestrola::
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrola COMPONENT toolkit)
   configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/KestrolaConfig.cmake.in
@@ -48,4 +72,10 @@ if(toolkit_targets)
   install(FILES ${CMAKE_BINARY_DIR}/KestrolaConfig.cmake
     ${CMAKE_BINARY_DIR}/KestrolaConfigVersion.cmake
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrola COMPONENT toolkit)
+  # The .pc file finds its prefix from its own place, so an installed tree may be moved.
+  file(RELATIVE_PATH KESTROLA_PC_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+  string(REGEX REPLACE "/$" "" KESTROLA_PC_PREFIX "${KESTROLA_PC_PREFIX}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/kestrola.pc.in ${CMAKE_BINARY_DIR}/kestrola.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/kestrola.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT toolkit)
 endif()

@@ -1,12 +1,27 @@
+# The libraries installed for other projects; they follow BUILD_SHARED_LIBS, the rest of the
+# program is always linked statically.
+set(KESTROLA_TOOLKIT_LIBRARIES runtime text json jsonscript)
+
 # kestrola_library(NAME SOURCES... [DEPS targets...])
-# One library per source folder, public headers beside the sources.
+# One library per source folder, public headers beside the sources. Installed headers live under
+# include/kestrola/<folder>/: users write <kestrola/json/JsonBag.h>, and the headers' own
+# "runtime/Text.h" includes resolve through include/kestrola.
 function(kestrola_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_library(kestrola_${name} STATIC ${ARG_SOURCES})
+  if(name IN_LIST KESTROLA_TOOLKIT_LIBRARIES)
+    add_library(kestrola_${name} ${ARG_SOURCES})
+    set_target_properties(kestrola_${name} PROPERTIES
+      VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  else()
+    add_library(kestrola_${name} STATIC ${ARG_SOURCES})
+  endif()
   add_library(Kestrola::${name} ALIAS kestrola_${name})
+  # The headers use C++20; users of the library get it too.
+  target_compile_features(kestrola_${name} PUBLIC cxx_std_20)
   target_include_directories(kestrola_${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}>
-    $<INSTALL_INTERFACE:include/kestrola>)
+    $<INSTALL_INTERFACE:include/kestrola>
+    $<INSTALL_INTERFACE:include>)
   if(ARG_DEPS)
     target_link_libraries(kestrola_${name} PUBLIC ${ARG_DEPS})
   endif()

@@ -1,6 +1,8 @@
 #include "log/Log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "runtime/Application.h"
+#include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 #include "runtime/UserInterface.h"
@@ -40,10 +43,13 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::mutex gEchoMutex;
+bool gEcho = false;
+
 // Steps shared by AbrirLog and LeerLog: make sure the application directory exists (telling
 // the user when it cannot be created) and return the name of the day's file.
 std::string PrepareToday() {
-  std::u16string dir = Application::Path();
+  std::u16string dir = Application::DataPath();
   if (!IsDirectory(Text::ToUtf8(dir)) && !CrearDirectorio(dir)) {
     Application::Ui().MessageBox(u"Error en bitacora al crear el directorio " + dir,
                                  MessageIcon::Critical, Application::EXEName());
@@ -51,23 +57,37 @@ std::string PrepareToday() {
   return Text::ToUtf8(NombreArchivo(Now()));
 }
 
-std::ofstream OpenForAppend(const std::string& file) {
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) {
-    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
-  }
-  return out;
+// Today's file open for appending, created when missing. A link or a file of a foreign owner
+// in its place is refused: the log is never written through it.
+int OpenForAppend(const std::string& file, bool* created = nullptr) {
+  std::u16string error;
+  int fd = DataFile::Open(file, O_WRONLY | O_APPEND | O_CREAT, 0666, error, created);
+  if (fd < 0) throw Error(kErrFileAccess, kSource, error);
+  return fd;
 }
 
-void WriteOrFail(std::ofstream& out, const std::string& bytes, const std::string& file) {
-  out << bytes;
-  out.close();
-  if (out.fail()) {
+void WriteOrFail(int fd, const std::string& bytes, const std::string& file) {
+  bool ok = DataFile::WriteAll(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
   }
+}
+
+void Echo(const std::string& line) {
+  std::lock_guard lock(gEchoMutex);
+  if (!gEcho) return;
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace
+
+void SetEcho(bool on) {
+  std::lock_guard lock(gEchoMutex);
+  gEcho = on;
+}
 
 void SetClock(Clock clock) {
   std::lock_guard lock(gClockMutex);
@@ -79,7 +99,7 @@ std::u16string NombreArchivo(std::chrono::system_clock::time_point when) {
   char name[64];
   std::snprintf(name, sizeof name, "/log_%04d%02d%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday);
-  std::u16string dir = Application::Path();
+  std::u16string dir = Application::DataPath();
   if (!dir.empty() && dir.back() == u'/') dir.pop_back();
   return dir + Text::FromUtf8(name);
 }
@@ -93,15 +113,25 @@ std::u16string FechaHora(std::chrono::system_clock::time_point when) {
 }
 
 std::ofstream AbrirLog() {
-  return OpenForAppend(PrepareToday());
+  std::string file = PrepareToday();
+  int fd = OpenForAppend(file);
+  // The stream opens the very file checked above, whatever happens to the name meanwhile.
+  std::ofstream out("/proc/self/fd/" + std::to_string(fd), std::ios::binary | std::ios::app);
+  ::close(fd);
+  if (!out) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  }
+  return out;
 }
 
 void EscribirLog(std::u16string_view message) {
   std::string file = PrepareToday();
-  std::ofstream out = OpenForAppend(file);
   // The file is named by the moment it was opened, the line by the moment it is written.
-  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message)) + "\r\n";
-  WriteOrFail(out, line, file);
+  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message));
+  // The echo goes out first, so that a supervisor still sees the line when the file fails.
+  Echo(line);
+  int fd = OpenForAppend(file);
+  WriteOrFail(fd, line + "\r\n", file);
 }
 
 std::u16string UnaLinea(std::u16string_view message) {
@@ -128,24 +158,19 @@ void EscribirErrores(const std::vector<ProviderError>& errors) {
 
 std::u16string LeerLog() {
   std::string file = PrepareToday();
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) {
-    std::ofstream out = OpenForAppend(file);
-    WriteOrFail(out, "\r\n", file);
+  bool created = false;
+  int fd = OpenForAppend(file, &created);
+  if (created) {
+    WriteOrFail(fd, "\r\n", file);
+  } else {
+    ::close(fd);
   }
 
-  std::FILE* in = std::fopen(file.c_str(), "rb");
-  if (!in) {
-    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
-  }
   std::string bytes;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-  bool failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (failed) {
-    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
+  std::u16string error;
+  if (!DataFile::ReadAll(file, bytes, error)) {
+    throw Error(kErrFileAccess, kSource,
+                error.empty() ? u"Path/File access error: " + Text::FromUtf8(file) : error);
   }
 
   // Lines end with CR LF, a bare LF or a bare CR; a last line without an end still counts.

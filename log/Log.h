@@ -9,8 +9,10 @@
 
 #include "log/ProviderError.h"
 
-// The activity log: one plain-text file a day, log_yyyymmdd.log in the application directory.
-// Every operation opens the day's file, does its work and closes it again.
+// The activity log: one plain-text file a day, log_yyyymmdd.log in the application data
+// directory (Application::DataPath). Every operation opens the day's file, does its work and
+// closes it again. A symbolic link or a file of a foreign owner in the file's place is refused
+// (error 75 with a message that names the file and the reason); the log never writes through it.
 //
 // A log line is the local date and time as "yyyy-mm-dd hh:mm:ss" immediately followed by the
 // message and a carriage return and line feed. Files are UTF-8.
@@ -40,6 +42,10 @@ bool CrearDirectorio(const std::u16string& path);
 std::u16string NombreArchivo(std::chrono::system_clock::time_point when);
 // The date-time text that starts every log line (local time, "yyyy-mm-dd hh:mm:ss").
 std::u16string FechaHora(std::chrono::system_clock::time_point when);
+
+// With the echo on, EscribirLog also writes each line (without its CR LF) to standard output,
+// so that a supervisor or the system journal collects it. Off by default.
+void SetEcho(bool on);
 
 // The clock the log reads; tests replace it to cross midnight. An empty function restores
 // the system clock.

@@ -5,12 +5,14 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "printing/CupsDestination.h"
 #include "printing/DirDestination.h"
 #include "printing/StreamDestination.h"
 #include "printing/TcpDestination.h"
 #include "runtime/Application.h"
+#include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -108,12 +110,14 @@ IniFile ReadIni(const std::string& path) {
         u": " + what);
     result.complete = false;
   };
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    problem(0, errno == ENOENT ? u"no existe"
-                               : u"no se puede leer: " + Text::FromUtf8(std::strerror(errno)));
+  // A link, a foreign owner's file or an unreadable one is a problem like a missing one.
+  std::string bytes;
+  std::u16string error;
+  if (!DataFile::ReadAll(path, bytes, error)) {
+    problem(0, error.empty() ? std::u16string(u"no existe") : error);
     return result;
   }
+  std::istringstream in(bytes);
   std::map<std::u16string, std::map<char16_t, std::string>> controls;
   std::u16string section;
   bool sawPrinters = false;
@@ -251,7 +255,7 @@ Catalog ReadCatalog() {
     std::lock_guard lock(gMutex);
     if (gTestPrinters) return Catalog{*gTestPrinters, {}, true, {}};
   }
-  const std::u16string dir = Application::Path();
+  const std::u16string dir = Application::DataPath();
   IniFile ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
   std::optional<std::vector<std::string>> cups = CupsDestination::Enumerate();
   Catalog catalog;

@@ -42,6 +42,7 @@ class ConsoleUserInterface : public UserInterface {
 
 std::mutex gMutex;
 std::u16string* gPath = nullptr;
+std::u16string* gDataPath = nullptr;
 UserInterface* gUi = nullptr;
 }  // namespace
 
@@ -54,14 +55,31 @@ std::u16string EXEName() {
   return Text::FromUtf8(name);
 }
 
-std::u16string Path() {
-  std::lock_guard lock(gMutex);
+// Callers hold gMutex.
+static std::u16string ProgramFolder() {
   if (gPath) return *gPath;
   std::string exe = SelfExe();
   auto slash = exe.rfind('/');
   std::string dir =
       slash == std::string::npos || slash == 0 ? std::string("/") : exe.substr(0, slash);
   return Text::FromUtf8(dir);
+}
+
+std::u16string Path() {
+  std::lock_guard lock(gMutex);
+  return ProgramFolder();
+}
+
+std::u16string DataPath() {
+  std::lock_guard lock(gMutex);
+  return gDataPath ? *gDataPath : ProgramFolder();
+}
+
+void SetDataPath(std::u16string path) {
+  std::lock_guard lock(gMutex);
+  while (path.size() > 1 && path.back() == u'/') path.pop_back();
+  delete gDataPath;
+  gDataPath = path.empty() ? nullptr : new std::u16string(std::move(path));
 }
 
 void SetPath(std::u16string path) {

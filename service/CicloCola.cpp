@@ -16,6 +16,7 @@
 #include "log/Log.h"
 #include "printing/clsPrint.h"
 #include "runtime/Application.h"
+#include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -142,7 +143,7 @@ void Anotar(const std::u16string& linea) {
 }
 
 std::string ArchivoRedirigidas() {
-  return Text::ToUtf8(Application::Path() + u"/" + CicloCola::kArchivoRedirigidas);
+  return Text::ToUtf8(Application::DataPath() + u"/" + CicloCola::kArchivoRedirigidas);
 }
 
 }  // namespace
@@ -584,7 +585,14 @@ void CicloCola::Restaurar(int64_t idImpresora, const std::u16string& destino) {
 void CicloCola::CargarRedirigidas() {
   if (redirigidasCargadas_) return;
   redirigidasCargadas_ = true;
-  std::ifstream in(ArchivoRedirigidas(), std::ios::binary);
+  // Read like the other files of the data directory: never through a link or from a stranger.
+  std::string bytes;
+  std::u16string error;
+  if (!DataFile::ReadAll(ArchivoRedirigidas(), bytes, error)) {
+    if (!error.empty()) Anotar(error);
+    return;
+  }
+  std::istringstream in(bytes);
   std::string raw;
   size_t numero = 0;
   while (std::getline(in, raw)) {
@@ -632,7 +640,9 @@ void CicloCola::GuardarRedirigidas() {
   // the new one, never half of one.
   const std::string bytes = Text::ToUtf8(texto);
   const std::string nuevo = archivo + ".new";
-  int fd = ::open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A fresh file, never one planted under the temporary name (a link would redirect the write).
+  ::unlink(nuevo.c_str());
+  int fd = ::open(nuevo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
   bool ok = fd >= 0 &&
             ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
             ::fsync(fd) == 0;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/DataFile.h"
 #include "runtime/Text.h"
 
 namespace kestrola::INI {
@@ -24,15 +25,11 @@ struct Line {
   std::string end;   // "\r\n", "\n", "\r" or "" for a last line without an end
 };
 
+// A link, a foreign owner's file or anything but a regular file counts as unreadable
+// (DataFile); start-up checks config.ini beforehand and says why it cannot be used.
 bool ReadFile(const std::string& path, std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
+  std::u16string error;
+  return DataFile::ReadAll(path, bytes, error);
 }
 
 // Lines end with CR LF, LF or a lone CR; each keeps its own end, so a rewrite changes no byte
@@ -138,36 +135,27 @@ std::string ValueText(const std::u16string& value) {
 
 // Replaces the file's content. The new content goes to a temporary file beside it that then
 // takes its place, so a failure never leaves a half-written file; a new file is readable by its
-// owner only, an existing one keeps its mode.
+// owner only (by the group too in a shared folder), an existing one keeps its mode. Nothing is
+// written through a symbolic link, at the file's name or at the temporary one.
 void WriteFile(const std::string& path, const std::string& bytes, bool exists, mode_t mode) {
-  struct stat link {};
-  bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   std::string tmp = path + ".tmp" + std::to_string(getpid());
-  // A symbolic link is written through, so that the link stays.
-  int fd = isLink ? -1 : ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ::unlink(tmp.c_str());  // a leftover of an earlier run, or a planted link
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd >= 0) {
-    bool ok = !exists || ::fchmod(fd, mode & 07777) == 0;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0)
-        ok = false;
-      else
-        done += static_cast<size_t>(n);
-    }
+    mode_t newMode = exists                                              ? mode & 07777
+                     : DataFile::SharedDirectory(DataFile::Folder(path)) ? 0660
+                                                                         : 0600;
+    bool ok = ::fchmod(fd, newMode) == 0 && DataFile::WriteAll(fd, bytes);
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return;
     ::unlink(tmp.c_str());
   }
-  // The directory refuses new files (or the rename failed): write the file in place.
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // The directory refuses new files (or the rename failed, as in a sticky shared folder for a
+  // file of another member): write the file in place, if it may be used at all.
+  std::u16string error;
+  fd = DataFile::Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, error);
   if (fd < 0) return;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  DataFile::WriteAll(fd, bytes);
   ::close(fd);
 }
 
@@ -197,8 +185,8 @@ void EscribirINI(const std::u16string& file, const std::u16string& section,
                  const std::u16string& key, const std::u16string& value) {
   std::string path = Text::ToUtf8(file);
   struct stat st {};
-  bool exists = ::stat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return;
+  bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return;  // a link, a folder, a device: never written
   std::string bytes;
   if (exists && !ReadFile(path, bytes)) return;
   const bool byteOrderMark = TakeByteOrderMark(bytes);

@@ -1,12 +1,16 @@
 #include "service/Instancias.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <string>
 
+#include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -27,29 +31,19 @@ std::string WithoutExtension(std::string name) {
   return name;
 }
 
-// The executable file name of one process: the target of its exe link, or, when that is not
-// readable (a process of another user), the first word of its command line.
-bool ExecutableName(const std::string& dir, std::string& name) {
+// The program file a process runs: the target of its exe link, without the mark the system
+// adds once the file was replaced. False when the link cannot be read (another user's process,
+// a kernel thread).
+bool ProgramFile(const std::string& dir, std::string& file) {
   char buf[4096];
   ssize_t n = ::readlink((dir + "/exe").c_str(), buf, sizeof buf - 1);
-  if (n > 0) {
-    std::string target(buf, static_cast<size_t>(n));
-    const std::string deleted = " (deleted)";
-    if (target.size() > deleted.size() &&
-        target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
-      target.resize(target.size() - deleted.size());
-    }
-    name = BaseName(target);
-    return true;
+  if (n <= 0) return false;
+  file.assign(buf, static_cast<size_t>(n));
+  const std::string deleted = " (deleted)";
+  if (file.size() > deleted.size() &&
+      file.compare(file.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    file.resize(file.size() - deleted.size());
   }
-  std::FILE* f = std::fopen((dir + "/cmdline").c_str(), "rb");
-  if (!f) return false;
-  std::string argv0;
-  int c;
-  while ((c = std::fgetc(f)) != EOF && c != 0) argv0.push_back(static_cast<char>(c));
-  std::fclose(f);
-  if (argv0.empty()) return false;  // kernel threads and zombies have no command line
-  name = BaseName(argv0);
   return true;
 }
 
@@ -60,6 +54,12 @@ int16_t ContarInstancias(const std::u16string& exeName, const std::string& procR
   if (!proc)
     throw Error(kErrFileAccess, u"ContarInstancias",
                 u"Path/File access error: " + Text::FromUtf8(procRoot));
+  std::string self;
+  if (!ProgramFile(procRoot + "/self", self)) {
+    ::closedir(proc);
+    throw Error(kErrFileAccess, u"ContarInstancias",
+                u"Path/File access error: " + Text::FromUtf8(procRoot + "/self/exe"));
+  }
   int16_t count = 0;
   while (const dirent* entry = ::readdir(proc)) {
     const char* d = entry->d_name;
@@ -68,15 +68,38 @@ int16_t ContarInstancias(const std::u16string& exeName, const std::string& procR
     for (const char* p = d; *p; ++p)
       numeric = numeric && std::isdigit(static_cast<unsigned char>(*p));
     if (!numeric) continue;
-    std::string name;
-    if (!ExecutableName(procRoot + "/" + d, name)) continue;
-    if (Text::EqualsIgnoreCase(Text::FromUtf8(WithoutExtension(name)), exeName) &&
+    std::string file;
+    if (!ProgramFile(procRoot + "/" + d, file) || file != self) continue;
+    if (Text::EqualsIgnoreCase(Text::FromUtf8(WithoutExtension(BaseName(file))), exeName) &&
         count < INT16_MAX) {
       ++count;
     }
   }
   ::closedir(proc);
   return count;
+}
+
+BloqueoInstancia::BloqueoInstancia(const std::u16string& dataDir) {
+  std::string path = Text::ToUtf8(dataDir) + "/kestrola.lock";
+  fd_ = DataFile::Open(path, O_RDWR | O_CREAT, 0600, mensaje_);
+  if (fd_ < 0) return;
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    estado_ = errno == EWOULDBLOCK ? Estado::Ocupado : Estado::Fallo;
+    if (estado_ == Estado::Fallo)
+      mensaje_ = u"No se puede bloquear " + Text::FromUtf8(path) + u": " +
+                 Text::FromUtf8(std::strerror(errno));
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  estado_ = Estado::Tomado;
+  // Who holds it, for the person looking into the folder; the lock itself is the flock.
+  std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd_, 0) == 0) DataFile::WriteAll(fd_, pid);
+}
+
+BloqueoInstancia::~BloqueoInstancia() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace kestrola

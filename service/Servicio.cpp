@@ -9,7 +9,7 @@
 namespace kestrola {
 
 void Servicio::CargarConfiguracion() {
-  ArchivoConfig = Application::Path() + u"/config.ini";
+  ArchivoConfig = Application::DataPath() + u"/config.ini";
   Seccion = u"Kestrola";
 
   ServicioActivo = Convert::NumberToText(

@@ -1,30 +1,101 @@
 // The print-queue service: one window that polls the queue of its terminal once a second.
-// The command line is ignored.
+// Options choose the application data directory and the echo of the activity log; without a
+// display the window lives on Qt's offscreen platform, so that the service also runs headless.
 #include <QApplication>
+#include <cstdlib>
+#include <iostream>
 
+#include "log/Log.h"
 #include "printing/ReceiptPreview.h"
 #include "runtime/Application.h"
+#include "runtime/Text.h"
+#include "runtime/UserInterface.h"
+#include "service/Arranque.h"
 #include "service/CicloCola.h"
+#include "service/Instancias.h"
 #include "service/QtUserInterface.h"
 #include "service/frmKestrola.h"
 
+namespace {
+
+// Tells the person at the terminal (a message box, or standard error without a display) and
+// leaves the same line in the log when the log can be written.
+void Avisar(const std::u16string& mensaje) {
+  kestrola::Application::Ui().MessageBox(mensaje, kestrola::MessageIcon::Critical,
+                                         kestrola::Application::EXEName());
+  try {
+    kestrola::Log::EscribirLog(mensaje);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  kestrola::QtUserInterface ui;
-  kestrola::Application::SetUi(&ui);
+  using namespace kestrola;
+  Arranque::Opciones opciones = Arranque::LeerOpciones(argc, argv);
+  if (!opciones.error.empty()) {
+    std::cerr << "kestrola: " << opciones.error << "\n" << Arranque::Uso();
+    return 2;
+  }
+  if (opciones.ayuda) {
+    std::cout << Arranque::Uso();
+    return 0;
+  }
+  if (opciones.version) {
+    std::cout << "kestrola " << KESTROLA_VERSION << "\n";
+    return 0;
+  }
+
+  const bool sinPantalla = Arranque::SinPantalla();
+  if (sinPantalla) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::cerr << "kestrola: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset);"
+                 " running on the offscreen platform\n";
+  }
+  Log::SetEcho(opciones.logStdout || sinPantalla);
+  if (std::string dir = Arranque::DirectorioDatos(opciones); !dir.empty()) {
+    Application::SetDataPath(Text::FromUtf8(dir));
+  }
+
+  // Qt sees no arguments of ours; its own settings come from the environment.
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  QtUserInterface ui;
+  Application::SetUi(&ui);
+
+  // One copy per application data directory (its lock lives there; the first start creates the
+  // directory).
+  // A lock that cannot be used at all (a folder without write access) falls back to counting
+  // the copies of this very program file.
+  Log::CrearDirectorio(Application::DataPath());
+  BloqueoInstancia bloqueo(Application::DataPath());
+  if (bloqueo.estado() == BloqueoInstancia::Estado::Ocupado) return 0;
+  if (bloqueo.estado() == BloqueoInstancia::Estado::Fallo)
+    std::cerr << "kestrola: " << Text::ToUtf8(bloqueo.Mensaje()) << "\n";
+
+  if (std::u16string problema = Arranque::ComprobarDatos(Application::DataPath());
+      !problema.empty()) {
+    Avisar(problema);
+    Application::SetUi(nullptr);
+    return 1;
+  }
 
   // Receipts sent to folder printers get a picture beside them.
-  kestrola::ReceiptPreview::Install();
+  ReceiptPreview::Install();
 
-  kestrola::frmKestrola window;
+  frmKestrola window;
   ui.SetParent(&window);
+  if (bloqueo.estado() == BloqueoInstancia::Estado::Tomado) {
+    window.SetContador([](const std::u16string&) -> int16_t { return 1; });
+  }
   // The queue cycle pauses between jobs without freezing the window.
-  kestrola::CicloCola ciclo(&kestrola::frmKestrola::EsperarProcesandoEventos);
-  window.SetCiclo([&ciclo](kestrola::frmKestrola& w) { ciclo.Ejecutar(w.Datos()); });
+  CicloCola ciclo(&frmKestrola::EsperarProcesandoEventos);
+  window.SetCiclo([&ciclo](frmKestrola& w) { ciclo.Ejecutar(w.Datos()); });
   window.Form_Load();
   if (window.Terminar()) return 0;
   window.show();
   int rc = app.exec();
-  kestrola::Application::SetUi(nullptr);
+  Application::SetUi(nullptr);
   return rc;
 }

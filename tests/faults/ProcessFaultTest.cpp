@@ -147,29 +147,39 @@ TEST_F(ProcessFaultTest, KilledMidQueueAndStartedAgainPrintsEveryJobAtMostOneTwi
   EXPECT_FALSE(Logged("Error")) << LogText();
 }
 
-// config.ini as something other than settings: the program starts (with the defaults where a
-// key cannot be read) or ends normally, never by a signal, and leaves the queue alone.
+// config.ini as something other than settings: garbage inside a file starts (with the defaults
+// where a key cannot be read) or ends normally; a configuration that is not a file at all ends
+// start-up with a message and status 1 instead of a silent run on the built-in defaults. Never
+// a signal, and the queue is left alone.
 TEST_F(ProcessFaultTest, UnreadableOrGarbageConfigStartsWithoutACrash) {
   AddJob(1, 1, {"FIN-1-FIN"});
   std::mt19937 random(7);
   std::string binary;
   for (int i = 0; i < 65536; ++i) binary.push_back(static_cast<char>(random()));
-  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
-      {"a directory", [&] { fs::create_directories(app_ / "config.ini" / "dentro"); }},
-      {"binary bytes", [&] { WriteConfig(binary); }},
-      {"one huge line", [&] { WriteConfig("[Kestrola]\nServerDB=" + std::string(3 << 20, 'A')); }},
-      {"lines without '='",
-       [&] { WriteConfig("[Kestrola]\nServicioActivo\nServerDB\n[\n=\n==x\n]]]\n"); }},
-      {"an empty file", [&] { WriteConfig(""); }},
+  struct Case {
+    std::string name;
+    std::function<void()> make;
+    bool refused;
   };
-  for (const auto& [name, make] : cases) {
+  const std::vector<Case> cases = {
+      {"a directory", [&] { fs::create_directories(app_ / "config.ini" / "dentro"); }, true},
+      {"binary bytes", [&] { WriteConfig(binary); }, false},
+      {"one huge line", [&] { WriteConfig("[Kestrola]\nServerDB=" + std::string(3 << 20, 'A')); },
+       false},
+      {"lines without '='",
+       [&] { WriteConfig("[Kestrola]\nServicioActivo\nServerDB\n[\n=\n==x\n]]]\n"); }, false},
+      {"an empty file", [&] { WriteConfig(""); }, false},
+  };
+  for (const auto& [name, make, refused] : cases) {
     SCOPED_TRACE(name);
     fs::remove_all(app_ / "config.ini");
     make();
     Start();
-    // Running after three seconds, or ended by itself with status 0.
+    // Running after three seconds, or ended by itself with status 0 (1 when refused).
     int status = WaitEnd(3s);
-    if (status != -1) {
+    if (refused) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    } else if (status != -1) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     } else {
       Kill(SIGTERM);

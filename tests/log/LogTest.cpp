@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "runtime/Application.h"
@@ -167,6 +168,79 @@ TEST_F(LogTest, UnopenableFileIsAnErrorForTheCaller) {
     EXPECT_EQ(e.Number(), 75);
   }
   EXPECT_THROW(Log::LeerLog(), Error);
+}
+
+// The day's file is never written or read through a link, a FIFO or a file of a foreign
+// account: the caller gets error 75 with a message that names the file and the reason.
+TEST_F(LogTest, LinksFifosAndForeignFilesAreRefused) {
+  fs::path victim = dir_ / "victim";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, Today());
+  struct Step {
+    const char* what;
+    std::function<void()> run;
+  };
+  auto expectRefused = [&](const char* reason) {
+    for (const Step& step :
+         {Step{"EscribirLog", [] { Log::EscribirLog(u"m"); }},
+          Step{"LeerLog", [] { Log::LeerLog(); }}, Step{"AbrirLog", [] { Log::AbrirLog(); }}}) {
+      try {
+        step.run();
+        ADD_FAILURE() << step.what << ": no error";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), 75);
+        EXPECT_NE(Text::ToUtf8(e.Description()).find(reason), std::string::npos)
+            << step.what << ": " << Text::ToUtf8(e.Description());
+        EXPECT_NE(e.Description().find(Text::FromUtf8(Today().string())), std::u16string::npos);
+      }
+    }
+  };
+  expectRefused("enlace simb");
+  EXPECT_EQ(ReadAll(victim), "precious");
+
+  fs::remove(Today());
+  ASSERT_EQ(mkfifo(Today().c_str(), 0600), 0);
+  expectRefused("no es un archivo normal");
+
+  if (geteuid() == 0) {
+    fs::remove(Today());
+    std::ofstream(Today()) << "old\r\n";
+    ASSERT_EQ(chown(Today().c_str(), 65534, 65534), 0);
+    expectRefused("pertenece al usuario");
+    EXPECT_EQ(ReadAll(Today()), "old\r\n");
+  }
+}
+
+// The data directory, when one is set, holds the logs instead of the program's folder; in a
+// shared (set-group-ID) folder a new day's file is readable and writable by the group.
+TEST_F(LogTest, LogsGoToTheDataDirectory) {
+  fs::path data = dir_ / "data";
+  fs::create_directory(data);
+  fs::permissions(data, fs::perms::set_gid | fs::perms::owner_all | fs::perms::group_all);
+  Application::SetDataPath(Text::FromUtf8(data.string()));
+  Log::EscribirLog(u"hola");
+  Application::SetDataPath(u"");
+  EXPECT_FALSE(fs::exists(Today()));
+  EXPECT_EQ(ReadAll(data / "log_20261208.log"), "2026-12-08 09:05:07hola\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat((data / "log_20261208.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+}
+
+// With the echo on, each line also goes to standard output, even when the file fails.
+TEST_F(LogTest, EchoWritesEachLineToStandardOutput) {
+  Log::SetEcho(true);
+  testing::internal::CaptureStdout();
+  Log::EscribirLog(u"uno");
+  fs::remove(Today());
+  fs::create_directory(Today());
+  EXPECT_THROW(Log::EscribirLog(u"dos"), Error);
+  std::string out = testing::internal::GetCapturedStdout();
+  Log::SetEcho(false);
+  EXPECT_EQ(out, "2026-12-08 09:05:07uno\n2026-12-08 09:05:07dos\n");
+  testing::internal::CaptureStdout();
+  EXPECT_THROW(Log::EscribirLog(u"tres"), Error);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 }  // namespace

@@ -212,5 +212,47 @@ TEST_F(IniTest, RefusedWriteIsIgnored) {
   EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
 }
 
+// Nobody who can write into the folder redirects the configuration: a link in its place (or in
+// the place of the temporary file of a rewrite) is neither read nor written through, a FIFO
+// does not hang the reader, and a file of a foreign account is not believed.
+TEST_F(IniTest, LinksFifosAndForeignFilesAreNotUsed) {
+  fs::path victim = dir_ / "victim.ini";
+  std::ofstream(victim, std::ios::binary) << "[K]\r\nk=planted\r\n";
+  fs::create_symlink(victim, dir_ / "config.ini");
+  EXPECT_EQ(Leer(u"K", u"k"), u"DEF");
+  INI::EscribirINI(file_, u"K", u"k", u"v");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "config.ini"));
+  std::ifstream in(victim, std::ios::binary);
+  std::string content((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(content, "[K]\r\nk=planted\r\n");
+
+  fs::remove(dir_ / "config.ini");
+  ASSERT_EQ(mkfifo((dir_ / "config.ini").c_str(), 0600), 0);
+  EXPECT_EQ(Leer(u"K", u"k"), u"DEF");
+  fs::remove(dir_ / "config.ini");
+
+  // A link waiting at the name of the temporary file is not followed either.
+  fs::create_symlink(victim, dir_ / ("config.ini.tmp" + std::to_string(getpid())));
+  INI::EscribirINI(file_, u"K", u"k", u"mine");
+  EXPECT_EQ(Leer(u"K", u"k"), u"mine");
+  std::ifstream again(victim, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), "[K]\r\nk=planted\r\n");
+
+  if (geteuid() == 0) {
+    // Owned by "nobody", who is not in the folder's group.
+    ASSERT_EQ(chown((dir_ / "config.ini").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(Leer(u"K", u"k"), u"DEF");
+  }
+}
+
+// In a shared folder (set-group-ID) a new configuration is for the group as well.
+TEST_F(IniTest, NewFileInASharedFolderIsReadableAndWritableByTheGroup) {
+  fs::permissions(dir_, fs::perms::set_gid | fs::perms::owner_all | fs::perms::group_all);
+  INI::EscribirINI(file_, u"K", u"k", u"v");
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ / "config.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+}
+
 }  // namespace
 }  // namespace kestrola

@@ -4,11 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "db/BaseDatos.h"
 #include "runtime/Application.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "service/Arranque.h"
 #include "service/Instancias.h"
 #include "service/Servicio.h"
 #include "service/frmKestrola.h"
@@ -143,7 +145,9 @@ TEST(ConsultaCola, IsTheFixedQueryWithTheTerminal) {
             u"red.estado_impresora='A' and red.id_terminal=-12 order by cola.idtrabajo");
 }
 
-TEST(ContarInstancias, CountsExecutableNamesWithoutRegardToCase) {
+// Only processes of this very program file count: a process of another program file, or one
+// that merely carries the name in its command line, does not.
+TEST(ContarInstancias, CountsProcessesOfTheSameProgramFile) {
   fs::path proc = fs::temp_directory_path() / ("kestrola-proc-" + std::to_string(getpid()));
   fs::remove_all(proc);
   auto process = [&](const char* pid) {
@@ -156,13 +160,13 @@ TEST(ContarInstancias, CountsExecutableNamesWithoutRegardToCase) {
   fs::create_symlink("/usr/bin/kestrola-old", process("13") / "exe");
   fs::create_symlink("/usr/bin/bash", process("14") / "exe");
   std::ofstream(process("15") / "cmdline", std::ios::binary)
-      << std::string("/x/Kestrola\0-a\0", 15);
+      << std::string("/opt/pos/kestrola\0-a\0", 21);  // exe not readable: another user's
   std::ofstream(process("16") / "cmdline", std::ios::binary) << "";  // a kernel thread
   fs::create_directories(proc / "self");
   fs::create_symlink("/opt/pos/kestrola", proc / "self" / "exe");
 
-  EXPECT_EQ(ContarInstancias(u"Kestrola", proc.string()), 4);
-  EXPECT_EQ(ContarInstancias(u"bash", proc.string()), 1);
+  EXPECT_EQ(ContarInstancias(u"Kestrola", proc.string()), 2);
+  EXPECT_EQ(ContarInstancias(u"bash", proc.string()), 0);
   EXPECT_EQ(ContarInstancias(u"otro", proc.string()), 0);
   fs::remove_all(proc);
   EXPECT_THROW(ContarInstancias(u"Kestrola", proc.string()), Error);
@@ -171,6 +175,50 @@ TEST(ContarInstancias, CountsExecutableNamesWithoutRegardToCase) {
 TEST(ContarInstancias, FindsThisProcess) {
   EXPECT_GE(ContarInstancias(Application::EXEName()), 1);
   EXPECT_GE(ContarInstancias(Text::ToUpper(Application::EXEName())), 1);
+}
+
+// Start-up refuses a data directory whose files cannot be trusted or read, with a message.
+TEST_F(StartupTest, DataDirectoryCheck) {
+  fs::path fresh = dir_ / "new" / "data";
+  EXPECT_EQ(Arranque::ComprobarDatos(Text::FromUtf8(fresh.string())), u"");
+  EXPECT_TRUE(fs::is_directory(fresh));
+
+  std::ofstream(dir_ / "elsewhere.ini") << "[Printers]\r\n";
+  fs::create_symlink(dir_ / "elsewhere.ini", fresh / "printers.ini");
+  EXPECT_NE(Text::ToUtf8(Arranque::ComprobarDatos(Text::FromUtf8(fresh.string())))
+                .find("printers.ini: es un enlace simb"),
+            std::string::npos);
+  fs::remove(fresh / "printers.ini");
+
+  fs::create_directory(fresh / "config.ini");
+  EXPECT_NE(
+      Text::ToUtf8(Arranque::ComprobarDatos(Text::FromUtf8(fresh.string()))).find("config.ini"),
+      std::string::npos);
+  fs::remove(fresh / "config.ini");
+
+  std::ofstream(dir_ / "file") << "x";
+  EXPECT_NE(Arranque::ComprobarDatos(Text::FromUtf8((dir_ / "file").string())), u"");
+}
+
+TEST(Arranque, Options) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string appDir, error;
+    bool logStdout;
+  };
+  for (const Case& c :
+       {Case{{}, "", "", false}, Case{{"x", "--log-stdout"}, "", "", true},
+        Case{{"--app-dir", "/d"}, "/d", "", false}, Case{{"--app-dir=/e"}, "/e", "", false},
+        Case{{"--app-dir"}, "", "option '--app-dir' needs a folder", false},
+        Case{{"--app-dir="}, "", "option '--app-dir' needs a folder", false},
+        Case{{"-x"}, "", "unknown option '-x'", false}, Case{{"--", "--bogus"}, "", "", false}}) {
+    std::vector<char*> argv{const_cast<char*>("kestrola")};
+    for (const char* a : c.args) argv.push_back(const_cast<char*>(a));
+    Arranque::Opciones o = Arranque::LeerOpciones(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(o.appDir, c.appDir);
+    EXPECT_EQ(o.error, c.error);
+    EXPECT_EQ(o.logStdout, c.logStdout);
+  }
 }
 
 TEST(TextoParaMostrar, OneLinePerLogLine) {

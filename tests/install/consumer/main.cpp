@@ -1,8 +1,8 @@
 #include <iostream>
 
-#include "json/JsonBag.h"
-#include "jsonscript/cJSONScript.h"
-#include "runtime/Text.h"
+#include <kestrola/json/JsonBag.h>
+#include <kestrola/jsonscript/cJSONScript.h>
+#include <kestrola/runtime/Text.h>
 
 using namespace kestrola;
 

@@ -1,0 +1,165 @@
+#include "runtime/DataFile.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "runtime/Text.h"
+
+namespace kestrola::DataFile {
+
+namespace {
+
+std::u16string U(const std::string& s) {
+  return Text::FromUtf8(s);
+}
+
+std::string UserName(uid_t uid) {
+  std::vector<char> buf(16384);
+  passwd pw{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && pw.pw_name)
+    return pw.pw_name;
+  return std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+  std::vector<char> buf(65536);
+  group gr{};
+  group* found = nullptr;
+  if (::getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) == 0 && found && gr.gr_name)
+    return gr.gr_name;
+  return std::to_string(gid);
+}
+
+// Whether the account `uid` belongs to the group `gid`, as its primary group or as a listed
+// member.
+bool MemberOf(uid_t uid, gid_t gid) {
+  std::vector<char> pbuf(16384);
+  passwd pw{};
+  passwd* pfound = nullptr;
+  if (::getpwuid_r(uid, &pw, pbuf.data(), pbuf.size(), &pfound) != 0 || !pfound) return false;
+  if (pw.pw_gid == gid) return true;
+  std::vector<char> gbuf(65536);
+  group gr{};
+  group* gfound = nullptr;
+  if (::getgrgid_r(gid, &gr, gbuf.data(), gbuf.size(), &gfound) != 0 || !gfound) return false;
+  for (char** m = gr.gr_mem; m && *m; ++m) {
+    if (std::strcmp(*m, pw.pw_name) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string Folder(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SharedDirectory(const std::string& dir) {
+  struct stat st {};
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISGID);
+}
+
+int Open(const std::string& path, int flags, mode_t newMode, std::u16string& error, bool* created) {
+  error.clear();
+  if (created) *created = false;
+  // O_NONBLOCK keeps a FIFO planted in the file's place from blocking the open; it is cleared
+  // again below for the regular file that remains.
+  // O_TRUNC waits until the file has passed the checks below.
+  const int base = (flags & ~(O_CREAT | O_TRUNC)) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = -1;
+  bool made = false;
+  if (flags & O_CREAT) {
+    // A new file is made exclusively; an existing one is opened without O_CREAT, which the
+    // kernel's protection of shared sticky directories would otherwise refuse.
+    fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, newMode);
+    made = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), base);
+  } else {
+    fd = ::open(path.c_str(), base);
+  }
+  if (fd < 0) {
+    int err = errno;
+    struct stat lst {};
+    bool exists = ::lstat(path.c_str(), &lst) == 0;
+    if (err == ELOOP || (exists && S_ISLNK(lst.st_mode))) {
+      error = u"No se usa " + U(path) + u": es un enlace simbólico";
+    } else if (exists && !S_ISREG(lst.st_mode)) {
+      error = u"No se usa " + U(path) + u": no es un archivo normal";
+    } else if (err != ENOENT || (flags & O_CREAT)) {
+      error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(err));
+    }
+    return -1;
+  }
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = u"No se usa " + U(path) + u": no es un archivo normal";
+    return -1;
+  }
+  const std::string dir = Folder(path);
+  struct stat dst {};
+  bool haveDir = ::stat(dir.c_str(), &dst) == 0;
+  if (!made && st.st_uid != ::geteuid() && st.st_uid != 0 &&
+      !(haveDir && MemberOf(st.st_uid, dst.st_gid))) {
+    ::close(fd);
+    error = u"No se usa " + U(path) + u": pertenece al usuario " + U(UserName(st.st_uid)) +
+            u", que no es del grupo " +
+            (haveDir ? U(GroupName(dst.st_gid)) : std::u16string(u"de la carpeta"));
+    return -1;
+  }
+  if (made && haveDir && S_ISDIR(dst.st_mode) && (dst.st_mode & S_ISGID)) {
+    // Every account of the terminal works in a shared folder: the group reads and writes.
+    ::fchmod(fd, 0660);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if ((flags & O_TRUNC) && !made && ::ftruncate(fd, 0) != 0) {
+    error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(errno));
+    ::close(fd);
+    return -1;
+  }
+  if (created) *created = made;
+  return fd;
+}
+
+bool ReadAll(const std::string& path, std::string& bytes, std::u16string& error) {
+  int fd = Open(path, O_RDONLY, 0, error);
+  if (fd < 0) return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = u"No se puede leer " + U(path) + u": " + U(std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace kestrola::DataFile
