@@ -284,4 +284,13 @@ class Store {
   static void FreeBlock(JsonBag& b);
 };
 
+// Where a failed parse stopped (see JsonBag::ErrorPosition); all 0 when unknown.
+struct ErrorPlace {
+  int32_t position = 0;
+  int32_t line = 0;
+  int32_t column = 0;
+};
+// Files the place of bag's failed parse; the caller then sets bag.errorPlace_.
+void RememberErrorPlace(const JsonBag* bag, const ErrorPlace& place);
+
 }  // namespace kestrola::jsonbag
