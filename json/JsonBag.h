@@ -67,10 +67,10 @@ class JsonBag : public Object {
     return Item(Arg(name));
   }
   template <class K, class V>
-    requires(jsonbag::Utf8Text<K> || jsonbag::Utf8Text<V>) &&
-            (jsonbag::Utf8Text<K> || std::is_constructible_v<Variant, const K&>) &&
-            (jsonbag::Utf8Text<V> || std::is_constructible_v<Variant, const V&>)
-  void SetItem(const K& key, const V& value) {
+  requires(jsonbag::Utf8Text<K> || jsonbag::Utf8Text<V>) &&
+      (jsonbag::Utf8Text<K> || std::is_constructible_v<Variant, const K&>)&&(
+          jsonbag::Utf8Text<V> ||
+          std::is_constructible_v<Variant, const V&>)void SetItem(const K& key, const V& value) {
     SetItem(Arg(key), Arg(value));
   }
 
@@ -173,10 +173,14 @@ class JsonBag : public Object {
   template <class T>
   static Variant Arg(const T& arg) {
     if constexpr (jsonbag::Utf8Text<T>) {
-      if constexpr (std::is_pointer_v<T>) {
-        if (!arg) return Variant::Null();
+      if constexpr (std::is_null_pointer_v<T>) {
+        return Variant::Null();
+      } else {
+        if constexpr (std::is_pointer_v<T>) {
+          if (!arg) return Variant::Null();
+        }
+        return Utf8Arg(std::string_view(arg));
       }
-      return Utf8Arg(std::string_view(arg));
     } else {
       return Variant(arg);
     }

@@ -85,8 +85,7 @@ struct Entry {
 // stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  explicit Parser(JsonBag& root)
-      : root_(root), decimal_(root.decimalMode_), strict_(root.strict_) {
+  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_), strict_(root.strict_) {
     frames_.reserve(64);
     scratch_.reserve(256);
   }

@@ -1,7 +1,7 @@
-// jsonbag [--decimal] [--whitespace] [FILE]
+// jsonbag [--decimal] [--whitespace] [--strict] [FILE]
 // Reads UTF-8 JSON from FILE (or standard input), loads it into a JsonBag and writes the
 // document back as UTF-8 JSON: a validator and pretty-printer. Errors go to standard error as
-// "error N: DESCRIPTION" with exit status 1.
+// "error N: DESCRIPTION" with exit status 1. With --strict only RFC 8259 JSON is accepted.
 
 #include <cstdio>
 #include <cstring>
@@ -18,7 +18,7 @@
 namespace {
 
 int Usage() {
-  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [FILE]\n";
+  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [--strict] [FILE]\n";
   return 2;
 }
 
@@ -26,13 +26,15 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace kestrola;
-  bool decimal = false, whitespace = false;
+  bool decimal = false, whitespace = false, strict = false;
   const char* file = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--decimal") == 0) {
       decimal = true;
     } else if (std::strcmp(argv[i], "--whitespace") == 0) {
       whitespace = true;
+    } else if (std::strcmp(argv[i], "--strict") == 0) {
+      strict = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
   try {
     JsonBag bag;
     bag.SetDecimalMode(decimal);
+    bag.SetStrict(strict);
     bag.SetJSONUtf8(input);
     bag.SetWhitespace(whitespace);
     std::string out = Text::ToUtf8(bag.JSON());
