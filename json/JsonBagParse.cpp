@@ -19,9 +19,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -78,6 +80,48 @@ struct Entry {
   Cell cell;
   uint8_t tag;
 };
+static_assert(std::is_trivially_copyable_v<Entry>);
+
+// The items read but not yet moved into their container. Entries are plain bytes, so the
+// stack grows by reallocation and a push (once per item read) stays small enough to inline.
+class EntryStack {
+ public:
+  EntryStack() { Grow(); }
+  ~EntryStack() { std::free(data_); }
+  EntryStack(const EntryStack&) = delete;
+  EntryStack& operator=(const EntryStack&) = delete;
+
+  size_t size() const { return size_; }
+  Entry& operator[](size_t i) { return data_[i]; }
+  Entry& back() { return data_[size_ - 1]; }
+  Entry* begin() { return data_; }
+  Entry* end() { return data_ + size_; }
+  void resize(size_t n) { size_ = n; }  // only ever shrinks
+  void clear() { size_ = 0; }
+
+  // A new entry whose value is still being read (and whose name is empty).
+  Entry& PushPending() {
+    if (size_ == capacity_) [[unlikely]]
+      Grow();
+    Entry& e = data_[size_++];
+    e.name.tag = 0;
+    e.tag = kPending;
+    return e;
+  }
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const size_t capacity = capacity_ ? capacity_ * 2 : 256;
+    void* p = std::realloc(data_, capacity * sizeof(Entry));
+    if (!p) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+    data_ = static_cast<Entry*>(p);
+    capacity_ = capacity;
+  }
+
+  Entry* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
 
 }  // namespace
 
@@ -85,10 +129,7 @@ struct Entry {
 // stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_), strict_(root.strict_) {
-    frames_.reserve(64);
-    scratch_.reserve(256);
-  }
+  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) { frames_.reserve(64); }
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -304,9 +345,8 @@ class Parser {
 
   JsonBag& root_;
   bool decimal_;
-  bool strict_;
   std::vector<Frame> frames_;
-  std::vector<Entry> scratch_;
+  EntryStack scratch_;
   std::u16string buffer_;  // a string's characters once escapes or UTF-8 are decoded
   std::string num_;
   std::vector<SharedChars*> interned_;
@@ -314,8 +354,9 @@ class Parser {
   std::vector<uint32_t> seen_;
 };
 
-// The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8).
-template <class Unit>
+// The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8);
+// kStrict chooses the strict reading at compile time, so the lenient one pays nothing for it.
+template <class Unit, bool kStrict>
 class Scanner : public Parser {
   static constexpr bool kUtf8 = sizeof(Unit) == 1;
 
@@ -326,7 +367,7 @@ class Scanner : public Parser {
     SkipWs();
     int c = At(pos_);
     if (c != '{' && c != '[') {
-      if (!strict_) RaiseExpected(u"either { or [", ErrorAt(pos_));
+      if (!kStrict) RaiseExpected(u"either { or [", ErrorAt(pos_));
       RunLoneValue();
       return;
     }
@@ -338,7 +379,7 @@ class Scanner : public Parser {
       Salvage();
       throw;
     }
-    if (strict_) ExpectEnd();
+    if (kStrict) ExpectEnd();
   }
 
   // After a failed Run: files the line and column of the error's place with the root.
@@ -365,7 +406,7 @@ class Scanner : public Parser {
 
   // Strict mode: a document that is one value alone, kept as the root's only item.
   void RunLoneValue() {
-    scratch_.emplace_back().tag = kPending;
+    scratch_.PushPending();
     ParseValue();  // on failure the scratch entry is released with the parser
     FinishLoneValue();
     ExpectEnd();
@@ -433,31 +474,35 @@ class Scanner : public Parser {
       if (f.isArray) {
         if (c == ',') {
           // Strict: a comma only between two elements.
-          if (strict_ && (!f.seen || f.comma)) {
-            Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
+          if constexpr (kStrict) {
+            if (!f.seen || f.comma)
+              Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
+            f.comma = true;
           }
-          f.comma = true;
           ++pos_;
         } else if (c == ']') {
-          if (strict_ && f.comma) Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
+          if (kStrict && f.comma) Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
           ++pos_;
           Close();
         } else {
-          if (strict_ && f.seen && !f.comma) RaiseExpected(u", or ]", ErrorAt(pos_));
-          f.seen = true;
-          f.comma = false;
-          scratch_.emplace_back().tag = kPending;
+          if constexpr (kStrict) {
+            if (f.seen && !f.comma) RaiseExpected(u", or ]", ErrorAt(pos_));
+            f.seen = true;
+            f.comma = false;
+          }
+          scratch_.PushPending();
           ParseValue();
         }
         continue;
       }
       size_t at = pos_++;
       if (c == '"') {
-        if (strict_ && f.seen && !f.comma) RaiseExpected(u", or }", ErrorAt(at));
+        if constexpr (kStrict) {
+          if (f.seen && !f.comma) RaiseExpected(u", or }", ErrorAt(at));
+          f.comma = false;
+        }
         f.seen = true;
-        f.comma = false;
-        Entry& e = scratch_.emplace_back();
-        e.tag = kPending;
+        Entry& e = scratch_.PushPending();
         ParseString(e.name, true);
         SkipWs();
         if (At(pos_) != ':') RaiseExpected(u":", ErrorAt(pos_));
@@ -468,13 +513,15 @@ class Scanner : public Parser {
           Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", ErrorAt(at));
         }
         // Strict: after a comma only a member may come.
-        if (strict_ && f.comma) RaiseExpected(u"\"", ErrorAt(at));
-        f.comma = true;
+        if constexpr (kStrict) {
+          if (f.comma) RaiseExpected(u"\"", ErrorAt(at));
+          f.comma = true;
+        }
       } else if (c == '}') {
-        if (strict_ && f.comma) RaiseExpected(u"\"", ErrorAt(at));
+        if (kStrict && f.comma) RaiseExpected(u"\"", ErrorAt(at));
         Close();
       } else {
-        RaiseExpected(strict_ && f.comma ? u"\"" : u", or }", ErrorAt(at));
+        RaiseExpected(kStrict && f.comma ? u"\"" : u", or }", ErrorAt(at));
       }
     }
   }
@@ -550,7 +597,7 @@ class Scanner : public Parser {
     // Something must follow the closing quote; a string that is not closed, or is closed by
     // the text's last character, cannot be part of a complete document. (Strict mode lets
     // the container, or the end of a lone value, decide.)
-    if (pos_ > len_ || (pos_ == len_ && !strict_)) RaiseExpected(u"\"", ErrorAt(len_));
+    if (pos_ > len_ || (pos_ == len_ && !kStrict)) RaiseExpected(u"\"", ErrorAt(len_));
     StoreText(out, chars, isName);
   }
 
@@ -612,7 +659,7 @@ class Scanner : public Parser {
             const size_t at = p;
             char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
             // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
-            if (strict_ && units[0] == 0xFFFD &&
+            if (kStrict && units[0] == 0xFFFD &&
                 !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
               Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
             }
@@ -627,7 +674,7 @@ class Scanner : public Parser {
       ++p;
       if (p >= len_) RaiseBadEscape(ErrorAt(p));
       char16_t e = s_[p];
-      if (e >= 'A' && e <= 'Z' && !strict_) e = static_cast<char16_t>(e + 32);
+      if (e >= 'A' && e <= 'Z' && !kStrict) e = static_cast<char16_t>(e + 32);
       switch (e) {
         case '"':
         case '\\':
@@ -678,7 +725,7 @@ class Scanner : public Parser {
     const size_t start = pos_;
     const Unit* s = s_;
     // Strict mode reads only the part of the text that has the number's strict form.
-    const size_t end = strict_ ? StrictNumberEnd(start) : len_;
+    const size_t end = kStrict ? StrictNumberEnd(start) : len_;
     size_t p = start + 1;
     uint64_t mantissa = 0;
     int digits = 0;    // significant digits gathered into mantissa
@@ -738,7 +785,7 @@ class Scanner : public Parser {
       if (negExp) exp10 = -exp10;
     }
     pos_ = p;
-    if (pos_ >= len_ && !strict_) {
+    if (pos_ >= len_ && !kStrict) {
       errorAt_ = len_;
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
     }
@@ -850,10 +897,11 @@ class Scanner : public Parser {
 
 }  // namespace jsonbag
 
-void JsonBag::SetJSON(std::u16string_view text) {
-  ForgetErrorPlace();
-  Clear();
-  jsonbag::Scanner<char16_t> scanner(*this, text.data(), text.size());
+namespace jsonbag {
+
+template <class Unit, bool kStrict>
+void Scan(JsonBag& bag, const Unit* text, size_t length) {
+  Scanner<Unit, kStrict> scanner(bag, text, length);
   try {
     scanner.Run();
   } catch (const Error&) {
@@ -862,16 +910,26 @@ void JsonBag::SetJSON(std::u16string_view text) {
   }
 }
 
+}  // namespace jsonbag
+
+void JsonBag::SetJSON(std::u16string_view text) {
+  ForgetErrorPlace();
+  Clear();
+  if (strict_) {
+    jsonbag::Scan<char16_t, true>(*this, text.data(), text.size());
+  } else {
+    jsonbag::Scan<char16_t, false>(*this, text.data(), text.size());
+  }
+}
+
 void JsonBag::SetJSONUtf8(std::string_view text) {
   ForgetErrorPlace();
   Clear();
-  jsonbag::Scanner<unsigned char> scanner(
-      *this, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  try {
-    scanner.Run();
-  } catch (const Error&) {
-    scanner.RecordErrorPlace();
-    throw;
+  auto* units = reinterpret_cast<const unsigned char*>(text.data());
+  if (strict_) {
+    jsonbag::Scan<unsigned char, true>(*this, units, text.size());
+  } else {
+    jsonbag::Scan<unsigned char, false>(*this, units, text.size());
   }
 }
 
