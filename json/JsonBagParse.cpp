@@ -21,6 +21,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <type_traits>
@@ -790,16 +791,10 @@ class Scanner : public Parser {
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
     }
     const bool negative = s[start] == '-';
-    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0) &&
-        mantissa <= (uint64_t{1} << 53)) {
-      // mantissa and 10^|e| are both exact doubles, so one multiply or divide rounds correctly.
-      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-      int e10 = exp10 - fraction;
-      if (e10 >= -22 && e10 <= 22) {
-        double value = static_cast<double>(mantissa);
-        value = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
+      const int e10 = exp10 - fraction;
+      double value;
+      if (ExactDouble(mantissa, e10, value)) {
         new (e.cell.raw) double(negative ? -value : value);
         e.tag = kDouble;
         return;
@@ -826,6 +821,50 @@ class Scanner : public Parser {
     }
     new (e.cell.raw) double(value);
     e.tag = kDouble;
+  }
+
+  // The double nearest to mantissa * 10^e10, when it can be had without the general
+  // conversion: false leaves the number to from_chars.
+  static bool ExactDouble(uint64_t mantissa, int e10, double& out) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+      // mantissa and 10^|e10| are both exact doubles, so one multiply or divide rounds
+      // correctly.
+      const double value = static_cast<double>(mantissa);
+      out = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+      return true;
+    }
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    // Longer mantissas (the 16 to 18 digits of coordinates and measurements): mantissa and
+    // 10^|e10| (|e10| <= 27) are exact in the 64-bit significand of x87 extended precision, so
+    // one multiply or divide there is off by at most half an extended unit. Rounding that to
+    // a double is then the correctly rounded result unless it lies within one extended unit of
+    // a midpoint between two doubles (the 11 extra bits near 0x400), which is left to
+    // from_chars.
+    static_assert(std::numeric_limits<long double>::digits == 64);
+    if (mantissa < (uint64_t{1} << 63) && e10 >= -27 && e10 <= 27) {
+      static constexpr auto kPow10Extended = [] {
+        struct Table {
+          long double v[28];
+        } t{};
+        t.v[0] = 1;
+        for (int i = 1; i < 28; ++i) t.v[i] = t.v[i - 1] * 10;  // 5^27 < 2^64: all exact
+        return t;
+      }();
+      const long double p10 = kPow10Extended.v[e10 < 0 ? -e10 : e10];
+      const long double m = static_cast<long double>(static_cast<int64_t>(mantissa));
+      const long double r = e10 < 0 ? m / p10 : m * p10;
+      uint64_t significand;
+      std::memcpy(&significand, &r, sizeof significand);
+      const unsigned extra = significand & 0x7FF;
+      if (extra >= 0x3FF && extra <= 0x401) return false;
+      out = static_cast<double>(r);
+      return true;
+    }
+#endif
+    return false;
   }
 
   // Strict mode: the end of the number that starts at p, which must have the form
