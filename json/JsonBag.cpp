@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "json/JsonBagStore.h"
 #include "runtime/Error.h"
+#include "runtime/Text.h"
 
 namespace kestrola {
 
@@ -374,7 +377,66 @@ int64_t KeyToIndex(const Variant& key) {
 
 JsonBag::JsonBag() = default;
 
+namespace jsonbag {
+
+// Where failed parses stopped, for the nodes whose errorPlace_ bit is set. Kept beside the
+// nodes rather than in them: it is rarely asked for, and every node of a big document would
+// otherwise carry room for it.
+std::mutex placesLock;
+std::unordered_map<const JsonBag*, ErrorPlace>& Places() {
+  static auto* places = new std::unordered_map<const JsonBag*, ErrorPlace>();
+  return *places;
+}
+
+}  // namespace jsonbag
+
+void JsonBag::ForgetErrorPlace() {
+  if (!errorPlace_) return;
+  std::lock_guard lock(jsonbag::placesLock);
+  jsonbag::Places().erase(this);
+  errorPlace_ = 0;
+}
+
+void jsonbag::RememberErrorPlace(const JsonBag* bag, const ErrorPlace& place) {
+  std::lock_guard lock(placesLock);
+  Places()[bag] = place;
+}
+
+namespace {
+
+jsonbag::ErrorPlace PlaceOf(const JsonBag& bag, bool errorPlace) {
+  if (!errorPlace) return {};
+  std::lock_guard lock(jsonbag::placesLock);
+  auto it = jsonbag::Places().find(&bag);
+  return it == jsonbag::Places().end() ? jsonbag::ErrorPlace{} : it->second;
+}
+
+}  // namespace
+
+int32_t JsonBag::ErrorPosition() const {
+  return PlaceOf(*this, errorPlace_).position;
+}
+int32_t JsonBag::ErrorLine() const {
+  return PlaceOf(*this, errorPlace_).line;
+}
+int32_t JsonBag::ErrorColumn() const {
+  return PlaceOf(*this, errorPlace_).column;
+}
+
+Variant JsonBag::Utf8Arg(std::string_view text) {
+  return Variant(Text::FromUtf8(text));
+}
+
+const JsonBag::Entry& JsonBag::Iterator::operator*() const {
+  const JsonBag& b = *bag_;
+  if (index_ >= b.count_) StoreFail(kErrSubscript);
+  current_.name = b.isArray_ ? std::u16string() : Store::Names(b)[index_].View().Str();
+  current_.value = jsonbag::CellToVariant(Store::Cells(b)[index_], Store::Tags(b)[index_]);
+  return current_;
+}
+
 JsonBag::~JsonBag() {
+  ForgetErrorPlace();
   // Nested nodes owned only by this one are taken apart here, one level at a time, so that
   // dropping a deeply nested document does not recurse once per level.
   std::vector<ObjectRef> orphans;
@@ -414,6 +476,7 @@ void JsonBag::Clear() {
   std::vector<ObjectRef> orphans;
   ReleaseItems(orphans);
   isArray_ = false;
+  scalarRoot_ = 0;
   // orphans are released here; their own destructors take their subtrees apart iteratively.
   while (!orphans.empty()) {
     ObjectRef node = std::move(orphans.back());
@@ -444,6 +507,7 @@ Variant JsonBag::Item(const Variant& key) const {
 }
 
 void JsonBag::SetItem(const Variant& key, const Variant& value) {
+  scalarRoot_ = 0;
   if (isArray_) {
     if (key.IsString()) {
       Raise(kErrInvalidCall, u"Array values can only be changed by index or added via Null");
@@ -538,6 +602,7 @@ std::vector<std::u16string> JsonBag::NewEnum() const {
 }
 
 void JsonBag::Remove(const Variant& key) {
+  scalarRoot_ = 0;
   if (key.IsString()) {
     if (isArray_) Raise(kErrInvalidCall, u"Must remove by index for arrays");
     int64_t pos = Store::Find(*this, key.AsString());

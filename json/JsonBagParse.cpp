@@ -12,12 +12,19 @@
 // Nesting is handled with an explicit stack of open containers instead of recursion, and
 // values are collected on one scratch stack; a container's block is allocated once, exactly
 // sized, when its closing bracket is read.
+//
+// In strict mode the same scanner accepts exactly the grammar of RFC 8259: it tracks commas
+// per container, checks the shape of each number before reading it, keeps escape letters in
+// lower case, rejects invalid UTF-8 in strings and anything after the document.
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -54,6 +61,10 @@ std::u16string PositionText(size_t n) {
   Fail(kErrTypeMismatch, u"Bad string character escape at character ", position);
 }
 
+inline bool IsDigit(int c) {
+  return c >= '0' && c <= '9';
+}
+
 inline bool IsWs(char16_t c) {
   return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
@@ -70,6 +81,48 @@ struct Entry {
   Cell cell;
   uint8_t tag;
 };
+static_assert(std::is_trivially_copyable_v<Entry>);
+
+// The items read but not yet moved into their container. Entries are plain bytes, so the
+// stack grows by reallocation and a push (once per item read) stays small enough to inline.
+class EntryStack {
+ public:
+  EntryStack() { Grow(); }
+  ~EntryStack() { std::free(data_); }
+  EntryStack(const EntryStack&) = delete;
+  EntryStack& operator=(const EntryStack&) = delete;
+
+  size_t size() const { return size_; }
+  Entry& operator[](size_t i) { return data_[i]; }
+  Entry& back() { return data_[size_ - 1]; }
+  Entry* begin() { return data_; }
+  Entry* end() { return data_ + size_; }
+  void resize(size_t n) { size_ = n; }  // only ever shrinks
+  void clear() { size_ = 0; }
+
+  // A new entry whose value is still being read (and whose name is empty).
+  Entry& PushPending() {
+    if (size_ == capacity_) [[unlikely]]
+      Grow();
+    Entry& e = data_[size_++];
+    e.name.tag = 0;
+    e.tag = kPending;
+    return e;
+  }
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const size_t capacity = capacity_ ? capacity_ * 2 : 256;
+    void* p = std::realloc(data_, capacity * sizeof(Entry));
+    if (!p) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+    data_ = static_cast<Entry*>(p);
+    capacity_ = capacity;
+  }
+
+  Entry* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
 
 }  // namespace
 
@@ -77,10 +130,7 @@ struct Entry {
 // stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) {
-    frames_.reserve(64);
-    scratch_.reserve(256);
-  }
+  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) { frames_.reserve(64); }
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -94,12 +144,26 @@ class Parser {
     JsonBag* node;  // the root; children are made when they close, at their final size
     size_t start;   // its first entry on the scratch stack
     bool isArray;
-    bool seen;  // an object has read its first member
+    bool seen;   // the container has read its first item
+    bool comma;  // the last thing read in it was a comma
   };
+
+  // The root becomes an array holding the one value on the scratch stack, written back alone.
+  void FinishLoneValue() {
+    root_.isArray_ = true;
+    Finish(root_, 0, 1);
+    scratch_.clear();
+    root_.scalarRoot_ = 1;
+  }
+
+  void KeepErrorPlace(const ErrorPlace& place) {
+    RememberErrorPlace(&root_, place);
+    root_.errorPlace_ = 1;
+  }
 
   void OpenRoot(bool isArray) {
     root_.isArray_ = isArray;
-    frames_.push_back(Frame{&root_, 0, isArray, false});
+    frames_.push_back(Frame{&root_, 0, isArray, false, false});
   }
 
   // Stores a string's characters in out. Member names longer than the inline size share one
@@ -283,7 +347,7 @@ class Parser {
   JsonBag& root_;
   bool decimal_;
   std::vector<Frame> frames_;
-  std::vector<Entry> scratch_;
+  EntryStack scratch_;
   std::u16string buffer_;  // a string's characters once escapes or UTF-8 are decoded
   std::string num_;
   std::vector<SharedChars*> interned_;
@@ -291,8 +355,9 @@ class Parser {
   std::vector<uint32_t> seen_;
 };
 
-// The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8).
-template <class Unit>
+// The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8);
+// kStrict chooses the strict reading at compile time, so the lenient one pays nothing for it.
+template <class Unit, bool kStrict>
 class Scanner : public Parser {
   static constexpr bool kUtf8 = sizeof(Unit) == 1;
 
@@ -302,7 +367,11 @@ class Scanner : public Parser {
   void Run() {
     SkipWs();
     int c = At(pos_);
-    if (c != '{' && c != '[') RaiseExpected(u"either { or [", Pos(pos_));
+    if (c != '{' && c != '[') {
+      if (!kStrict) RaiseExpected(u"either { or [", ErrorAt(pos_));
+      RunLoneValue();
+      return;
+    }
     ++pos_;
     OpenRoot(c == '[');
     try {
@@ -311,10 +380,51 @@ class Scanner : public Parser {
       Salvage();
       throw;
     }
+    if (kStrict) ExpectEnd();
+  }
+
+  // After a failed Run: files the line and column of the error's place with the root.
+  void RecordErrorPlace() {
+    if (errorAt_ > len_) return;  // not a parse error with a place (out of memory)
+    size_t line = 1, lineStart = 0;
+    for (size_t i = 0; i < errorAt_; ++i) {
+      const unsigned c = s_[i];
+      if (c == '\n' || (c == '\r' && !(i + 1 < len_ && s_[i + 1] == '\n'))) {
+        ++line;
+        lineStart = i + 1;
+      }
+    }
+    size_t column = errorAt_ - lineStart;
+    if constexpr (kUtf8) {
+      column = Text::Utf16Length({reinterpret_cast<const char*>(s_ + lineStart), column});
+    }
+    auto clamp = [](size_t v) { return static_cast<int32_t>(std::min<size_t>(v, INT32_MAX)); };
+    KeepErrorPlace(ErrorPlace{clamp(Pos(errorAt_)), clamp(line), clamp(column + 1)});
   }
 
  private:
   int At(size_t i) const { return i < len_ ? s_[i] : -1; }
+
+  // Strict mode: a document that is one value alone, kept as the root's only item.
+  void RunLoneValue() {
+    scratch_.PushPending();
+    ParseValue();  // on failure the scratch entry is released with the parser
+    FinishLoneValue();
+    ExpectEnd();
+  }
+
+  // Strict mode: only blanks may follow the document.
+  void ExpectEnd() {
+    SkipWs();
+    if (pos_ < len_) RaiseExpected(u"end of text", ErrorAt(pos_));
+  }
+
+  // The position of an error found at the code unit p, for its description; p is kept for
+  // the error's line and column.
+  size_t ErrorAt(size_t p) {
+    errorAt_ = p;
+    return Pos(p);
+  }
 
   // The 1-based UTF-16 position of the code unit at p (p == len_: just past the end).
   size_t Pos(size_t p) const {
@@ -364,33 +474,55 @@ class Scanner : public Parser {
       int c = At(pos_);
       if (f.isArray) {
         if (c == ',') {
+          // Strict: a comma only between two elements.
+          if constexpr (kStrict) {
+            if (!f.seen || f.comma)
+              Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
+            f.comma = true;
+          }
           ++pos_;
         } else if (c == ']') {
+          if (kStrict && f.comma) Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
           ++pos_;
           Close();
         } else {
-          scratch_.emplace_back().tag = kPending;
+          if constexpr (kStrict) {
+            if (f.seen && !f.comma) RaiseExpected(u", or ]", ErrorAt(pos_));
+            f.seen = true;
+            f.comma = false;
+          }
+          scratch_.PushPending();
           ParseValue();
         }
         continue;
       }
       size_t at = pos_++;
       if (c == '"') {
+        if constexpr (kStrict) {
+          if (f.seen && !f.comma) RaiseExpected(u", or }", ErrorAt(at));
+          f.comma = false;
+        }
         f.seen = true;
-        Entry& e = scratch_.emplace_back();
-        e.tag = kPending;
+        Entry& e = scratch_.PushPending();
         ParseString(e.name, true);
         SkipWs();
-        if (At(pos_) != ':') RaiseExpected(u":", Pos(pos_));
+        if (At(pos_) != ':') RaiseExpected(u":", ErrorAt(pos_));
         ++pos_;
         ParseValue();
       } else if (c == ',') {
-        if (!f.seen)
-          Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", Pos(at));
+        if (!f.seen) {
+          Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", ErrorAt(at));
+        }
+        // Strict: after a comma only a member may come.
+        if constexpr (kStrict) {
+          if (f.comma) RaiseExpected(u"\"", ErrorAt(at));
+          f.comma = true;
+        }
       } else if (c == '}') {
+        if (kStrict && f.comma) RaiseExpected(u"\"", ErrorAt(at));
         Close();
       } else {
-        RaiseExpected(u", or }", Pos(at));
+        RaiseExpected(kStrict && f.comma ? u"\"" : u", or }", ErrorAt(at));
       }
     }
   }
@@ -407,10 +539,10 @@ class Scanner : public Parser {
       e.tag = kString;
     } else if (c == '{' || c == '[') {
       if (frames_.size() >= JsonBag::kMaxDepth) {
-        Fail(kErrOutOfStack, u"Out of stack space at character ", Pos(pos_));
+        Fail(kErrOutOfStack, u"Out of stack space at character ", ErrorAt(pos_));
       }
       ++pos_;
-      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false});
+      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false, false});
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       ParseNumber(e);
     } else if (Matches("null", 4)) {
@@ -425,7 +557,7 @@ class Scanner : public Parser {
       e.tag = kBool;
       pos_ += 5;
     } else {
-      Fail(kErrTypeMismatch, u"Bad value at character ", Pos(pos_));
+      Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
     }
   }
 
@@ -452,7 +584,7 @@ class Scanner : public Parser {
         return;
       }
     } else if (p < len_ && s_[p] < 0x20) {
-      Fail(kErrTypeMismatch, u"Invalid string character at ", Pos(p));
+      Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(p));
     } else if (p < len_) {
       // An escape, or a UTF-8 character beyond ASCII: decode from here on.
       buffer_.resize(p - begin);
@@ -464,8 +596,9 @@ class Scanner : public Parser {
     }
     pos_ = p;
     // Something must follow the closing quote; a string that is not closed, or is closed by
-    // the text's last character, cannot be part of a complete document.
-    if (pos_ >= len_) RaiseExpected(u"\"", Pos(len_));
+    // the text's last character, cannot be part of a complete document. (Strict mode lets
+    // the container, or the end of a lone value, decide.)
+    if (pos_ > len_ || (pos_ == len_ && !kStrict)) RaiseExpected(u"\"", ErrorAt(len_));
     StoreText(out, chars, isName);
   }
 
@@ -518,13 +651,19 @@ class Scanner : public Parser {
   size_t Decode(size_t p) {
     while (p < len_) {
       const unsigned c = s_[p];
-      if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", Pos(p));
+      if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(p));
       if (c == '"') return p + 1;
       if (c != '\\') {
         if constexpr (kUtf8) {
           if (c >= 0x80) {
             char16_t units[2];
+            const size_t at = p;
             char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
+            // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
+            if (kStrict && units[0] == 0xFFFD &&
+                !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
+              Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
+            }
             buffer_.append(units, static_cast<size_t>(end - units));
             continue;
           }
@@ -534,9 +673,9 @@ class Scanner : public Parser {
         continue;
       }
       ++p;
-      if (p >= len_) RaiseBadEscape(Pos(p));
+      if (p >= len_) RaiseBadEscape(ErrorAt(p));
       char16_t e = s_[p];
-      if (e >= 'A' && e <= 'Z') e = static_cast<char16_t>(e + 32);
+      if (e >= 'A' && e <= 'Z' && !kStrict) e = static_cast<char16_t>(e + 32);
       switch (e) {
         case '"':
         case '\\':
@@ -560,11 +699,11 @@ class Scanner : public Parser {
           break;
         case 'u': {
           ++p;
-          if (len_ < p + 4) RaiseBadEscape(Pos(p));
+          if (len_ < p + 4) RaiseBadEscape(ErrorAt(p));
           unsigned value = 0;
           for (int k = 0; k < 4; ++k) {
             int d = HexDigit(s_[p + k]);
-            if (d < 0) RaiseBadEscape(Pos(p));
+            if (d < 0) RaiseBadEscape(ErrorAt(p));
             value = value * 16 + static_cast<unsigned>(d);
           }
           buffer_.push_back(static_cast<char16_t>(value));
@@ -572,7 +711,7 @@ class Scanner : public Parser {
           break;
         }
         default:
-          RaiseBadEscape(Pos(p));
+          RaiseBadEscape(ErrorAt(p));
       }
       ++p;
     }
@@ -586,6 +725,8 @@ class Scanner : public Parser {
   void ParseNumber(Entry& e) {
     const size_t start = pos_;
     const Unit* s = s_;
+    // Strict mode reads only the part of the text that has the number's strict form.
+    const size_t end = kStrict ? StrictNumberEnd(start) : len_;
     size_t p = start + 1;
     uint64_t mantissa = 0;
     int digits = 0;    // significant digits gathered into mantissa
@@ -594,7 +735,7 @@ class Scanner : public Parser {
     int fracDigits = 0;
     bool seenPoint = false, exponent = false, exact = true;
     if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
-    for (; p < len_; ++p) {
+    for (; p < end; ++p) {
       const unsigned c = s[p];
       if (c >= '0' && c <= '9') {
         unsigned d = c - '0';
@@ -607,9 +748,9 @@ class Scanner : public Parser {
           exact = false;
         }
       } else if (c == '.') {
-        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", Pos(p));
+        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
         if (p == start + 1 && s[start] == '-') {
-          Fail(kErrTypeMismatch, u"Digit expected at character ", Pos(p));
+          Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
         }
         seenPoint = true;
       } else if (c == 'e' || c == 'E') {
@@ -625,10 +766,12 @@ class Scanner : public Parser {
     if (exponent) {
       bool seenSign = false, negExp = false;
       size_t expDigits = 0;
-      for (; p < len_; ++p) {
+      for (; p < end; ++p) {
         const unsigned c = s[p];
         if (c == '+' || c == '-') {
-          if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", Pos(p));
+          if (seenSign) {
+            Fail(kErrTypeMismatch, u"Second exponent sign at character ", ErrorAt(p));
+          }
           seenSign = true;
           if (expDigits) expShape = false;
           negExp = c == '-';
@@ -643,20 +786,15 @@ class Scanner : public Parser {
       if (negExp) exp10 = -exp10;
     }
     pos_ = p;
-    if (pos_ >= len_) {
+    if (pos_ >= len_ && !kStrict) {
+      errorAt_ = len_;
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
     }
     const bool negative = s[start] == '-';
-    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0) &&
-        mantissa <= (uint64_t{1} << 53)) {
-      // mantissa and 10^|e| are both exact doubles, so one multiply or divide rounds correctly.
-      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-      int e10 = exp10 - fraction;
-      if (e10 >= -22 && e10 <= 22) {
-        double value = static_cast<double>(mantissa);
-        value = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
+      const int e10 = exp10 - fraction;
+      double value;
+      if (ExactDouble(mantissa, e10, value)) {
         new (e.cell.raw) double(negative ? -value : value);
         e.tag = kDouble;
         return;
@@ -671,7 +809,7 @@ class Scanner : public Parser {
     if (decimal_) {
       Decimal d;
       if (!Decimal::TryParse(num_, d)) {
-        Fail(kErrOverflow, u"Number overflow or parse error at character ", Pos(start));
+        Fail(kErrOverflow, u"Number overflow or parse error at character ", ErrorAt(start));
       }
       new (e.cell.raw) Decimal(d);
       e.tag = kDecimal;
@@ -679,10 +817,79 @@ class Scanner : public Parser {
     }
     double value;
     if (!ToDouble(value)) {
-      Fail(kErrOverflow, u"Number overflow or parse error at character ", Pos(start));
+      Fail(kErrOverflow, u"Number overflow or parse error at character ", ErrorAt(start));
     }
     new (e.cell.raw) double(value);
     e.tag = kDouble;
+  }
+
+  // The double nearest to mantissa * 10^e10, when it can be had without the general
+  // conversion: false leaves the number to from_chars.
+  static bool ExactDouble(uint64_t mantissa, int e10, double& out) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+      // mantissa and 10^|e10| are both exact doubles, so one multiply or divide rounds
+      // correctly.
+      const double value = static_cast<double>(mantissa);
+      out = e10 < 0 ? value / kPow10[-e10] : value * kPow10[e10];
+      return true;
+    }
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    // Longer mantissas (the 16 to 18 digits of coordinates and measurements): mantissa and
+    // 10^|e10| (|e10| <= 27) are exact in the 64-bit significand of x87 extended precision, so
+    // one multiply or divide there is off by at most half an extended unit. Rounding that to
+    // a double is then the correctly rounded result unless it lies within one extended unit of
+    // a midpoint between two doubles (the 11 extra bits near 0x400), which is left to
+    // from_chars.
+    static_assert(std::numeric_limits<long double>::digits == 64);
+    if (mantissa < (uint64_t{1} << 63) && e10 >= -27 && e10 <= 27) {
+      static constexpr auto kPow10Extended = [] {
+        struct Table {
+          long double v[28];
+        } t{};
+        t.v[0] = 1;
+        for (int i = 1; i < 28; ++i) t.v[i] = t.v[i - 1] * 10;  // 5^27 < 2^64: all exact
+        return t;
+      }();
+      const long double p10 = kPow10Extended.v[e10 < 0 ? -e10 : e10];
+      const long double m = static_cast<long double>(static_cast<int64_t>(mantissa));
+      const long double r = e10 < 0 ? m / p10 : m * p10;
+      uint64_t significand;
+      std::memcpy(&significand, &r, sizeof significand);
+      const unsigned extra = significand & 0x7FF;
+      if (extra >= 0x3FF && extra <= 0x401) return false;
+      out = static_cast<double>(r);
+      return true;
+    }
+#endif
+    return false;
+  }
+
+  // Strict mode: the end of the number that starts at p, which must have the form
+  // -? (0 | [1-9][0-9]*) (.[0-9]+)? ([eE][+-]?[0-9]+)?; the first place where the text leaves
+  // that form (other than by ending the number) is an error.
+  size_t StrictNumberEnd(size_t p) {
+    if (At(p) == '-') ++p;
+    if (!IsDigit(At(p))) Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
+    if (At(p) == '0') {
+      if (IsDigit(At(p + 1))) Fail(kErrTypeMismatch, u"Leading zero at character ", ErrorAt(p));
+      ++p;
+    }
+    while (IsDigit(At(p))) ++p;
+    if (At(p) == '.') {
+      ++p;
+      if (!IsDigit(At(p))) Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
+      while (IsDigit(At(p))) ++p;
+    }
+    if (At(p) == 'e' || At(p) == 'E') {
+      ++p;
+      if (At(p) == '+' || At(p) == '-') ++p;
+      if (!IsDigit(At(p))) Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
+      while (IsDigit(At(p))) ++p;
+    }
+    return p;
   }
 
   // Converts num_ (digits, optional point, optional exponent) to the nearest double. Values too
@@ -724,21 +931,45 @@ class Scanner : public Parser {
   const Unit* s_;
   size_t len_;
   size_t pos_ = 0;
+  size_t errorAt_ = SIZE_MAX;  // where the error being raised was found
 };
 
 }  // namespace jsonbag
 
+namespace jsonbag {
+
+template <class Unit, bool kStrict>
+void Scan(JsonBag& bag, const Unit* text, size_t length) {
+  Scanner<Unit, kStrict> scanner(bag, text, length);
+  try {
+    scanner.Run();
+  } catch (const Error&) {
+    scanner.RecordErrorPlace();
+    throw;
+  }
+}
+
+}  // namespace jsonbag
+
 void JsonBag::SetJSON(std::u16string_view text) {
+  ForgetErrorPlace();
   Clear();
-  jsonbag::Scanner<char16_t> scanner(*this, text.data(), text.size());
-  scanner.Run();
+  if (strict_) {
+    jsonbag::Scan<char16_t, true>(*this, text.data(), text.size());
+  } else {
+    jsonbag::Scan<char16_t, false>(*this, text.data(), text.size());
+  }
 }
 
 void JsonBag::SetJSONUtf8(std::string_view text) {
+  ForgetErrorPlace();
   Clear();
-  jsonbag::Scanner<unsigned char> scanner(
-      *this, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  scanner.Run();
+  auto* units = reinterpret_cast<const unsigned char*>(text.data());
+  if (strict_) {
+    jsonbag::Scan<unsigned char, true>(*this, units, text.size());
+  } else {
+    jsonbag::Scan<unsigned char, false>(*this, units, text.size());
+  }
 }
 
 }  // namespace kestrola

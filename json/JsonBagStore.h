@@ -2,6 +2,21 @@
 
 // Internal storage of JsonBag: packed text, value cells and the per-node item block.
 // Not part of the public interface; included only by the json library's own sources.
+//
+// A node (JsonBag) is 24 bytes: its vtable pointer, one word that is either the pointer to its
+// item block or (compact nodes) the kind tags of up to eight items, and two 32-bit words of
+// bit fields (count, capacity, flags). Its items live in one block:
+//
+//   ordinary array   [Cell x cap][tag x cap]
+//   ordinary object  [ObjHeader][Cell x cap][PackedText name x cap][tag x cap]
+//   compact array    [Cell x cap]                      (tags in the node)
+//   compact object   [Cell x cap][PackedText name x cap] (tags in the node)
+//
+// A Cell is 16 bytes of value (a double, a PackedText string, a shared_ptr to a child node,
+// ...) whose meaning the one-byte tag gives. Names and strings are PackedText: 16 bytes, short
+// texts inline, longer ones in a shared, reference-counted SharedChars block. The parser
+// builds every child node in one allocation with its block (see Store::NewWithBlock); nodes
+// that grow later move to a separately allocated ordinary block.
 
 #include <atomic>
 #include <cstddef>
@@ -230,36 +245,48 @@ struct ObjHeader {
   uint32_t unused;
 };
 static_assert(sizeof(ObjHeader) == 16);
+static_assert(sizeof(JsonBag) == 24, "the node layout described at the top of this file");
 
 class Store {
  public:
+  // Sizes of the parts of an item block (see the layout at the top of this file).
+  static constexpr size_t kCellBytes = sizeof(Cell);
+  static constexpr size_t kNameBytes = sizeof(PackedText);
+  static constexpr size_t kTagBytes = sizeof(uint8_t);
+  static constexpr size_t kHeaderBytes = sizeof(ObjHeader);
+
   static constexpr uint32_t kIndexFrom = 8;
   static constexpr uint32_t kCompactMax = sizeof(JsonBag::smallTags_);
   static_assert(kCompactMax <= kIndexFrom);
   static constexpr uint32_t kMaxCapacity = (1u << 28) - 1;
 
   static size_t BlockBytes(uint32_t cap, bool isArray) {
-    return isArray ? size_t{cap} * 17 : 16 + size_t{cap} * 33;
+    return isArray ? size_t{cap} * (kCellBytes + kTagBytes)
+                   : kHeaderBytes + size_t{cap} * (kCellBytes + kNameBytes + kTagBytes);
   }
   static size_t CompactBytes(uint32_t cap, bool isArray) {
-    return isArray ? size_t{cap} * 16 : size_t{cap} * 32;
+    return isArray ? size_t{cap} * kCellBytes : size_t{cap} * (kCellBytes + kNameBytes);
+  }
+  // Where the cells start in the block: after the header of an ordinary object.
+  static size_t CellsOffset(const JsonBag& b) {
+    return b.isArray_ || b.compact_ ? 0 : kHeaderBytes;
   }
   static bool HasBlock(const JsonBag& b) { return b.capacity_ != 0; }
   static char* Base(const JsonBag& b) {
     return b.compact_ ? const_cast<char*>(reinterpret_cast<const char*>(&b + 1))
                       : static_cast<char*>(b.block_);
   }
-  static Cell* Cells(const JsonBag& b) {
-    return reinterpret_cast<Cell*>(Base(b) + (b.isArray_ || b.compact_ ? 0 : 16));
-  }
+  static Cell* Cells(const JsonBag& b) { return reinterpret_cast<Cell*>(Base(b) + CellsOffset(b)); }
+  // Objects only: the names follow the cells.
   static PackedText* Names(const JsonBag& b) {
-    return reinterpret_cast<PackedText*>(Base(b) + (b.compact_ ? 0 : 16) +
-                                         size_t{b.capacity_} * 16);
+    return reinterpret_cast<PackedText*>(Base(b) + CellsOffset(b) +
+                                         size_t{b.capacity_} * kCellBytes);
   }
+  // The tags follow the cells (arrays) or the names (objects); compact nodes keep them inline.
   static uint8_t* Tags(const JsonBag& b) {
     if (b.compact_) return const_cast<uint8_t*>(b.smallTags_);
-    return static_cast<uint8_t*>(b.block_) +
-           (b.isArray_ ? size_t{b.capacity_} * 16 : 16 + size_t{b.capacity_} * 32);
+    const size_t perItem = b.isArray_ ? kCellBytes : kCellBytes + kNameBytes;
+    return static_cast<uint8_t*>(b.block_) + CellsOffset(b) + size_t{b.capacity_} * perItem;
   }
   // The object's header, or null for a compact object (which has no index).
   static ObjHeader* Header(const JsonBag& b) {
@@ -283,5 +310,14 @@ class Store {
   // Frees b's block unless it lies in the node's own allocation.
   static void FreeBlock(JsonBag& b);
 };
+
+// Where a failed parse stopped (see JsonBag::ErrorPosition); all 0 when unknown.
+struct ErrorPlace {
+  int32_t position = 0;
+  int32_t line = 0;
+  int32_t column = 0;
+};
+// Files the place of bag's failed parse; the caller then sets bag.errorPlace_.
+void RememberErrorPlace(const JsonBag* bag, const ErrorPlace& place);
 
 }  // namespace kestrola::jsonbag

@@ -1,6 +1,11 @@
 // JsonBag nodes to JSON text: compact, or with Whitespace broken into CR LF lines and indented
 // by four spaces per level. The output buffer grows geometrically and a container's trailing
 // separator is fixed in place when it closes. Nesting is walked with an explicit stack.
+//
+// The writer produces UTF-16 (JSON) or UTF-8 (JSONUtf8) from the same code: everything it
+// writes is ASCII except the literal characters of strings, which the UTF-8 writer encodes as
+// it copies them. Surrogate code units are always escaped, so each code unit is encoded on
+// its own and the UTF-8 text is exactly the UTF-16 text converted.
 
 #include <algorithm>
 #include <charconv>
@@ -67,20 +72,21 @@ constexpr auto kDigitPairs = [] {
 }();
 
 // Writes the decimal digits of v so that they end just before end; returns their start.
-inline char16_t* DigitsBefore(char16_t* end, uint64_t v) {
+template <class Char>
+inline Char* DigitsBefore(Char* end, uint64_t v) {
   while (v >= 100) {
     const unsigned r = static_cast<unsigned>(v % 100);
     v /= 100;
     end -= 2;
-    end[0] = static_cast<char16_t>(kDigitPairs.v[2 * r]);
-    end[1] = static_cast<char16_t>(kDigitPairs.v[2 * r + 1]);
+    end[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
+    end[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
   }
   if (v >= 10) {
     end -= 2;
-    end[0] = static_cast<char16_t>(kDigitPairs.v[2 * v]);
-    end[1] = static_cast<char16_t>(kDigitPairs.v[2 * v + 1]);
+    end[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
+    end[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
   } else {
-    *--end = static_cast<char16_t>(u'0' + v);
+    *--end = static_cast<Char>('0' + v);
   }
   return end;
 }
@@ -103,8 +109,9 @@ inline int CountDigits(uint64_t v) {
 }
 
 // Writes the decimal digits of v; returns the end.
-inline char16_t* PutDigits(char16_t* d, uint64_t v) {
-  char16_t* end = d + CountDigits(v);
+template <class Char>
+inline Char* PutDigits(Char* d, uint64_t v) {
+  Char* end = d + CountDigits(v);
   DigitsBefore(end, v);
   return end;
 }
@@ -116,7 +123,8 @@ inline char16_t* PutDigits(char16_t* d, uint64_t v) {
 // or null when the value needs the general path: a candidate on the interval's edge or halfway
 // between two multiples (where rounding rules decide), a power-of-two mantissa (its interval
 // is lopsided), or more than seventeen fraction digits.
-char16_t* PutShortFraction(char16_t* d, double value, int& guess) {
+template <class Char>
+Char* PutShortFraction(Char* d, double value, int& guess) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
@@ -174,18 +182,18 @@ char16_t* PutShortFraction(char16_t* d, double value, int& guess) {
   // the whole part (at least one digit).
   const uint64_t whole = digits / kPow10[k];
   uint64_t rest = digits % kPow10[k];
-  if (bits >> 63) *d++ = u'-';
-  char16_t* const end = d + CountDigits(whole) + 1 + k;
-  char16_t* p = end;
+  if (bits >> 63) *d++ = '-';
+  Char* const end = d + CountDigits(whole) + 1 + k;
+  Char* p = end;
   for (int i = k; i >= 2; i -= 2) {
     const unsigned r = static_cast<unsigned>(rest % 100);
     rest /= 100;
     p -= 2;
-    p[0] = static_cast<char16_t>(kDigitPairs.v[2 * r]);
-    p[1] = static_cast<char16_t>(kDigitPairs.v[2 * r + 1]);
+    p[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
+    p[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
   }
-  if (k & 1) *--p = static_cast<char16_t>(u'0' + rest);
-  *--p = u'.';
+  if (k & 1) *--p = static_cast<Char>('0' + rest);
+  *--p = '.';
   DigitsBefore(p, whole);
   return end;
 }
@@ -254,13 +262,20 @@ size_t FormatFloating(char* out, double value, bool single) {
 
 }  // namespace
 
+// Writes UTF-16 (Char = char16_t) or UTF-8 (Char = char) text.
+template <class Char>
 class Writer {
  public:
   explicit Writer(bool whitespace) : ws_(whitespace) {}
 
-  std::u16string Run(const JsonBag& top) {
+  std::basic_string<Char> Run(const JsonBag& top) {
     out_.resize(1024);
-    OpenNode(top, 0);
+    if (top.scalarRoot_ && top.count_ == 1) {
+      // A document that was one value alone is written as that value.
+      WriteItem(nullptr, Store::Cells(top)[0], Store::Tags(top)[0], 0);
+    } else {
+      OpenNode(top, 0);
+    }
     while (!stack_.empty()) {
       Frame& f = stack_.back();
       const JsonBag& node = *f.node;
@@ -271,7 +286,7 @@ class Writer {
         if (WriteItem(name, Store::Cells(node)[i], Store::Tags(node)[i], level)) continue;
         AfterItem();
       } else {
-        CloseNode(node.isArray_ ? u']' : u'}', level - 1);
+        CloseNode(node.isArray_ ? ']' : '}', level - 1);
         stack_.pop_back();
         if (!stack_.empty()) AfterItem();
       }
@@ -287,31 +302,31 @@ class Writer {
     uint32_t count;
   };
 
-  char16_t* Room(size_t k) {
+  Char* Room(size_t k) {
     if (n_ + k > out_.size()) [[unlikely]]
       Grow(k);
     return out_.data() + n_;
   }
   [[gnu::noinline]] void Grow(size_t k) { out_.resize(std::max(out_.size() * 2, n_ + k + 512)); }
-  void Put(char16_t c) { *Room(1) = c, ++n_; }
+  void Put(char c) { *Room(1) = static_cast<Char>(c), ++n_; }
   void PutAscii(const char* s, size_t k) {
-    char16_t* d = Room(k);
-    for (size_t i = 0; i < k; ++i) d[i] = static_cast<unsigned char>(s[i]);
+    Char* d = Room(k);
+    for (size_t i = 0; i < k; ++i) d[i] = static_cast<Char>(s[i]);
     n_ += k;
   }
   void Indent(size_t level) {
     size_t k = level * 4;
-    char16_t* d = Room(k);
-    for (size_t i = 0; i < k; ++i) d[i] = u' ';
+    Char* d = Room(k);
+    for (size_t i = 0; i < k; ++i) d[i] = ' ';
     n_ += k;
   }
   void AfterItem() {
     if (ws_) {
-      char16_t* d = Room(3);
-      d[0] = u',', d[1] = u'\r', d[2] = u'\n';
+      Char* d = Room(3);
+      d[0] = ',', d[1] = '\r', d[2] = '\n';
       n_ += 3;
     } else {
-      Put(u',');
+      Put(',');
     }
   }
 
@@ -321,7 +336,7 @@ class Writer {
     if (ws_) Indent(level);
     if (name) {
       Escape(name->View());
-      Put(u':');
+      Put(':');
     }
     char num[64];
     switch (tag) {
@@ -356,8 +371,8 @@ class Writer {
             return false;
           }
           if (v >= 1e-7 || v <= -1e-7) {
-            char16_t* d = Room(40);
-            if (char16_t* end = PutShortFraction(d, v, fractionGuess_)) {
+            Char* d = Room(40);
+            if (Char* end = PutShortFraction(d, v, fractionGuess_)) {
               n_ += static_cast<size_t>(end - d);
               return false;
             }
@@ -431,9 +446,9 @@ class Writer {
 
   void PutNumber(const char* first, const char* last) { PutAscii(first, last - first); }
   void PutInteger(int64_t v) {
-    char16_t* d = Room(24);
-    char16_t* start = d;
-    if (v < 0) *d++ = u'-';
+    Char* d = Room(24);
+    Char* start = d;
+    if (v < 0) *d++ = '-';
     d = PutDigits(d, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
     n_ += static_cast<size_t>(d - start);
   }
@@ -441,9 +456,9 @@ class Writer {
   // Writes the opening bracket; an empty container is closed at once. Returns true when its
   // items follow.
   bool OpenNode(const JsonBag& node, size_t level) {
-    Put(node.isArray_ ? u'[' : u'{');
+    Put(node.isArray_ ? '[' : '{');
     if (node.count_ == 0) {
-      Put(node.isArray_ ? u']' : u'}');
+      Put(node.isArray_ ? ']' : '}');
       return false;
     }
     if (stack_.size() >= kMaxWriteDepth) {
@@ -455,14 +470,14 @@ class Writer {
     return true;
   }
 
-  void CloseNode(char16_t bracket, size_t level) {
+  void CloseNode(char bracket, size_t level) {
     if (ws_) {
       n_ -= 3;  // over the last ",", CR, LF
       PutAscii("\r\n", 2);
       Indent(level);
       Put(bracket);
     } else {
-      out_[n_ - 1] = bracket;  // the last ","
+      out_[n_ - 1] = static_cast<Char>(bracket);  // the last ","
     }
   }
 
@@ -474,28 +489,43 @@ class Writer {
     }
   }
 
+  // Six units are enough for any code unit: an escape takes six, a UTF-8 encoding three.
   template <class Unit>
   void Escape(const Unit* s, size_t n) {
-    char16_t* d = Room(n * 6 + 2);
-    char16_t* start = d;
-    *d++ = u'"';
+    Char* d = Room(n * 6 + 2);
+    Char* start = d;
+    *d++ = '"';
     for (size_t i = 0; i < n; ++i) {
       char16_t c = s[i];
       char e;
       if (c < 0x80) {
         e = kAsciiEscape.v[c];
         if (!e) {
-          *d++ = c;
+          *d++ = static_cast<Char>(c);
           continue;
         }
       } else if (!NeedsUnicodeEscape(c)) {
-        *d++ = c;
+        if constexpr (sizeof(Char) == 1) {
+          // Not a surrogate (those are escaped): one code unit is one code point.
+          if (c < 0x800) {
+            d[0] = static_cast<Char>(0xC0 | (c >> 6));
+            d[1] = static_cast<Char>(0x80 | (c & 0x3F));
+            d += 2;
+          } else {
+            d[0] = static_cast<Char>(0xE0 | (c >> 12));
+            d[1] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
+            d[2] = static_cast<Char>(0x80 | (c & 0x3F));
+            d += 3;
+          }
+        } else {
+          *d++ = c;
+        }
         continue;
       } else {
         e = 'u';
       }
-      *d++ = u'\\';
-      *d++ = static_cast<char16_t>(e);
+      *d++ = '\\';
+      *d++ = static_cast<Char>(e);
       if (e == 'u') {
         static constexpr char kHex[] = "0123456789ABCDEF";
         d[0] = kHex[c >> 12];
@@ -505,13 +535,13 @@ class Writer {
         d += 4;
       }
     }
-    *d++ = u'"';
+    *d++ = '"';
     n_ += static_cast<size_t>(d - start);
   }
 
   bool ws_;
   int fractionGuess_ = 1;  // fraction digits of the last short fraction written
-  std::u16string out_;
+  std::basic_string<Char> out_;
   size_t n_ = 0;
   std::vector<Frame> stack_;
 };
@@ -519,7 +549,11 @@ class Writer {
 }  // namespace jsonbag
 
 std::u16string JsonBag::JSON() const {
-  return jsonbag::Writer(whitespace_).Run(*this);
+  return jsonbag::Writer<char16_t>(whitespace_).Run(*this);
+}
+
+std::string JsonBag::JSONUtf8() const {
+  return jsonbag::Writer<char>(whitespace_).Run(*this);
 }
 
 }  // namespace kestrola

@@ -1,6 +1,6 @@
 // JSON write followed by JSON read: any input either fails with a numbered error or gives a
-// document whose text reads back to the same text, in both layouts; and the UTF-8 reader
-// agrees with the UTF-16 one on every input.
+// document whose text reads back to the same text, in both layouts; and the UTF-8 reader and
+// writer agree with the UTF-16 ones on every input.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     directError = e.Description();
   }
   if (directError != error || direct.JSON() != out) std::abort();
+  // The UTF-8 writer gives the UTF-16 text converted.
+  if (direct.JSONUtf8() != Text::ToUtf8(out)) std::abort();
   JsonBag back;
   back.SetDecimalMode(decimal);
   back.SetJSON(out);

@@ -126,6 +126,7 @@ TEST(JsonBagConformance, EveryCorpusFileGetsTheExpectedAnswer) {
     }
     EXPECT_EQ(Text::ToUtf8(directError), Text::ToUtf8(error)) << name;
     EXPECT_EQ(direct.JSON(), bag.JSON()) << name;
+    EXPECT_EQ(direct.JSONUtf8(), Text::ToUtf8(bag.JSON())) << name;
     // Whatever was read, parsed completely or not, can be written and read back.
     std::u16string text = bag.JSON();
     JsonBag back;

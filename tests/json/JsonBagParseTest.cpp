@@ -1,4 +1,9 @@
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "tests/json/JsonBagTestUtil.h"
 
@@ -222,6 +227,56 @@ TEST(JsonBagParse, Utf8TextReadsLikeItsConversion) {
   names.SetJSONUtf8(texts[2]);
   EXPECT_EQ(names.Count(), 3);
   EXPECT_EQ(S(names.Name(2)), "a_member_name_past_fourteen");
+}
+
+}  // namespace
+}  // namespace kestrola
+
+namespace kestrola {
+namespace {
+
+// Every number reads as the double nearest to its decimal value (what from_chars gives), on
+// each of the reader's paths: short mantissas, long ones (16 to 19 digits) and the rest.
+TEST(JsonBagParse, NumbersReadAsTheNearestDouble) {
+  std::vector<std::string> texts = {
+      "9007199254740993",
+      "9007199254740995",
+      "-65.613616999999977",
+      "0.30000000000000004",
+      "123456789012345678",
+      "1234567890123456789",
+      "4.9406564584124654e-5",
+      "2.2250738585072011e-308",
+      "1.7976931348623157e308",
+      "7.0e-10",
+      "0.1e-27",
+      "9999999999999999e27",
+      "1e23",
+      "8.98846567431158e307",
+      "5e-324",
+  };
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    double v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 160) - 130);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.*g", static_cast<int>(15 + rng() % 5), v);
+    texts.push_back(buf);
+    // The point halfway to the next double, to 17 or 18 digits: just off a rounding boundary.
+    const long double half = (static_cast<long double>(v) + std::nextafter(v, 1e300)) / 2;
+    std::snprintf(buf, sizeof buf, "%.*Lg", static_cast<int>(17 + rng() % 2), half);
+    texts.push_back(buf);
+  }
+  std::string doc = "[";
+  for (const auto& t : texts) doc += t + ",";
+  doc += "]";
+  JsonBag bag;
+  bag.SetJSONUtf8(doc);
+  ASSERT_EQ(bag.Count(), static_cast<int32_t>(texts.size()));
+  for (size_t i = 0; i < texts.size(); ++i) {
+    double want = 0;
+    std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), want);
+    EXPECT_EQ(bag.Item(static_cast<int32_t>(i + 1)).AsDouble(), want) << texts[i];
+  }
 }
 
 }  // namespace

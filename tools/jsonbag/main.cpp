@@ -1,9 +1,9 @@
-// jsonbag [--decimal] [--whitespace] [--memory-limit MIB] [FILE]
+// jsonbag [--decimal] [--whitespace] [--strict] [--memory-limit MIB] [FILE]
 // Reads UTF-8 JSON from FILE (or standard input), loads it into a JsonBag and writes the
 // document back as UTF-8 JSON: a validator and pretty-printer. Errors go to standard error as
 // "error N: DESCRIPTION" with exit status 1; a document that would take more memory than the
-// limit (1024 MiB by default) is error 7. A file that cannot be read, or a wrong command line,
-// gives exit status 2.
+// limit (1024 MiB by default) is error 7. With --strict only RFC 8259 JSON is accepted. A file
+// that cannot be read, or a wrong command line, gives exit status 2.
 
 #include <cstdio>
 #include <cstring>
@@ -20,7 +20,7 @@
 namespace {
 
 int Usage() {
-  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [--memory-limit MIB] [FILE]\n";
+  std::cerr << "usage: jsonbag [--decimal] [--whitespace] [--strict] [--memory-limit MIB] [FILE]\n";
   return 2;
 }
 
@@ -33,7 +33,7 @@ int Fail(int number, const std::u16string& description) {
 
 int main(int argc, char** argv) {
   using namespace kestrola;
-  bool decimal = false, whitespace = false;
+  bool decimal = false, whitespace = false, strict = false;
   const char* file = nullptr;
   size_t memoryLimit = tools::kDefaultMemoryLimit;
   for (int i = 1; i < argc; ++i) {
@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
       whitespace = true;
     } else if (std::strcmp(argv[i], "--memory-limit") == 0) {
       if (i + 1 == argc || !tools::ParseMebibytes(argv[++i], memoryLimit)) return Usage();
+    } else if (std::strcmp(argv[i], "--strict") == 0) {
+      strict = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
     if (input.size() >= 3 && input.compare(0, 3, "\xEF\xBB\xBF") == 0) input.erase(0, 3);
     JsonBag bag;
     bag.SetDecimalMode(decimal);
+    bag.SetStrict(strict);
     bag.SetJSONUtf8(input);
     bag.SetWhitespace(whitespace);
     std::string out = Text::ToUtf8(bag.JSON());
