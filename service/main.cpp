@@ -1,10 +1,10 @@
 // The print-queue service: one window that polls the queue of its terminal once a second.
 // The command line is ignored.
 #include <QApplication>
+#include <cstdlib>
 
 #include "printing/ReceiptPreview.h"
 #include "runtime/Application.h"
-#include "service/CicloCola.h"
 #include "service/QtUserInterface.h"
 #include "service/frmKestrola.h"
 
@@ -18,13 +18,13 @@ int main(int argc, char** argv) {
 
   kestrola::frmKestrola window;
   ui.SetParent(&window);
-  // The queue cycle pauses between jobs without freezing the window.
-  kestrola::CicloCola ciclo(&kestrola::frmKestrola::EsperarProcesandoEventos);
-  window.SetCiclo([&ciclo](kestrola::frmKestrola& w) { ciclo.Ejecutar(w.Datos()); });
   window.Form_Load();
   if (window.Terminar()) return 0;
   window.show();
   int rc = app.exec();
+  // A job being delivered gets a bounded time to finish; a worker still blocked after it
+  // (a printer or database that does not answer) is left with its job whole in the queue.
+  if (!window.DetenerServicio()) std::_Exit(rc);
   kestrola::Application::SetUi(nullptr);
   return rc;
 }
