@@ -150,7 +150,7 @@ void CrearArchivoDelDia() {
 }
 
 Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo,
-                    uint64_t maximoBytes) {
+                    uint64_t maximoBytes, uint64_t inodo) {
   Fragmento f;
   f.siguiente = desde;
   std::string path = Text::ToUtf8(archivo);
@@ -168,8 +168,15 @@ Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo
   if (::fstat(fileno(in), &st) != 0) {
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
   }
+  if (!S_ISREG(st.st_mode)) {
+    // Something else stands in the file's place: whatever replaces it is read from its start.
+    f.siguiente = 0;
+    f.reiniciado = desde != 0;
+    return f;
+  }
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size < desde) {
+  f.inodo = static_cast<uint64_t>(st.st_ino);
+  if (size < desde || (inodo != 0 && inodo != f.inodo)) {
     f.reiniciado = true;
     desde = 0;
     f.siguiente = 0;

@@ -47,15 +47,17 @@ void CrearArchivoDelDia();
 // The complete lines appended to a log file from byte `desde` on, for following it as it
 // grows. Only the last `maximo` lines are kept, and only about the last `maximoBytes` bytes
 // are read, so memory stays bounded whatever the file's size. A line still being written
-// (no line end yet) is left for the next call.
+// (no line end yet) is left for the next call. `inodo` is the file's identity returned by the
+// previous call (0 when unknown): a file replaced by another one is read from its start.
 struct Fragmento {
   std::vector<std::u16string> lineas;
   uint64_t siguiente = 0;   // where the next call starts
+  uint64_t inodo = 0;       // the file's identity, for the next call
   bool recortado = false;   // older lines were skipped to respect the bounds
-  bool reiniciado = false;  // the file was shorter than `desde` (replaced): read from its start
+  bool reiniciado = false;  // the file was replaced or cut short: read from its start
 };
 Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo,
-                    uint64_t maximoBytes = uint64_t{8} << 20);
+                    uint64_t maximoBytes = uint64_t{8} << 20, uint64_t inodo = 0);
 
 // How the last attempt to write the log went, from any thread: empty after a line was
 // written, otherwise the reason it could not be.

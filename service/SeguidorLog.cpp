@@ -6,6 +6,11 @@
 
 namespace kestrola {
 
+namespace {
+// At most this much of a file is read at once: the last lines of a big day's log.
+constexpr uint64_t kMaximoBytes = uint64_t{8} << 20;
+}  // namespace
+
 SeguidorLog::SeguidorLog(Lineas lineas, EstadoEscritura estado)
     : SeguidorLog(std::move(lineas), std::move(estado), Opciones{}) {}
 
@@ -107,22 +112,25 @@ void SeguidorLog::Informar(const std::u16string& error) {
 void SeguidorLog::Leer() {
   const std::u16string hoy = Log::NombreArchivo(Log::Ahora());
   try {
+    bool nuevoArchivo = false;
     if (hoy != archivo_) {
       // The day changed: the lines written to the old file before midnight come first.
       if (!archivo_.empty()) {
-        Log::Fragmento resto = Log::LeerDesde(archivo_, posicion_, opciones_.maximoLineas);
+        Log::Fragmento resto =
+            Log::LeerDesde(archivo_, posicion_, opciones_.maximoLineas, kMaximoBytes, inodo_);
         if (!resto.lineas.empty() && lineas_) lineas_(std::move(resto.lineas), resto.reiniciado);
       }
       archivo_ = hoy;
       posicion_ = 0;
-      Log::Fragmento f = Log::LeerDesde(archivo_, 0, opciones_.maximoLineas);
-      posicion_ = f.siguiente;
-      if (lineas_) lineas_(std::move(f.lineas), true);
-      return;
+      inodo_ = 0;
+      nuevoArchivo = true;
     }
-    Log::Fragmento f = Log::LeerDesde(archivo_, posicion_, opciones_.maximoLineas);
+    Log::Fragmento f =
+        Log::LeerDesde(archivo_, posicion_, opciones_.maximoLineas, kMaximoBytes, inodo_);
     posicion_ = f.siguiente;
-    if (!f.lineas.empty() && lineas_) lineas_(std::move(f.lineas), f.reiniciado);
+    inodo_ = f.inodo;
+    nuevoArchivo = nuevoArchivo || f.reiniciado;
+    if ((nuevoArchivo || !f.lineas.empty()) && lineas_) lineas_(std::move(f.lineas), nuevoArchivo);
   } catch (const Error&) {
     // Unreadable for now (locked, replaced by a folder, ...): tried again at the next check.
   }

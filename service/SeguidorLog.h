@@ -68,6 +68,7 @@ class SeguidorLog {
   // Owned by the follower's thread.
   std::u16string archivo_;
   uint64_t posicion_ = 0;
+  uint64_t inodo_ = 0;
   std::u16string errorInformado_;
   std::chrono::steady_clock::time_point proximoReintento_{};
 };
