@@ -38,6 +38,14 @@ void SeguidorLog::Escribir(std::u16string mensaje) {
   cambio_.notify_all();
 }
 
+void SeguidorLog::Encargar(std::function<void()> tarea) {
+  {
+    std::lock_guard lock(mutex_);
+    tareas_.push_back(std::move(tarea));
+  }
+  cambio_.notify_all();
+}
+
 void SeguidorLog::Detener() {
   {
     std::lock_guard lock(mutex_);
@@ -51,13 +59,20 @@ void SeguidorLog::Ejecutar() {
   std::unique_lock lock(mutex_);
   for (;;) {
     EscribirPendientes(lock);
+    while (!tareas_.empty()) {
+      std::function<void()> tarea = std::move(tareas_.front());
+      tareas_.pop_front();
+      lock.unlock();
+      tarea();
+      lock.lock();
+    }
     if (parar_) break;
     lock.unlock();
     Leer();
     lock.lock();
     if (parar_) continue;  // one more attempt at the waiting lines, then end
     cambio_.wait_for(lock, opciones_.intervalo, [this] {
-      return parar_ ||
+      return parar_ || !tareas_.empty() ||
              (!pendientes_.empty() && std::chrono::steady_clock::now() >= proximoReintento_);
     });
   }

@@ -13,12 +13,13 @@
 namespace kestrola {
 
 // The window's link to the activity log, on a thread of its own so that the window never
-// waits for the disk: it follows today's file and hands on the lines appended to it, and it
+// waits for the disk: it follows today's file and hands on the lines appended to it, it
 // writes the lines the window logs ("Servicio Detenido", ...), keeping those it cannot write
-// and trying them again.
+// and trying them again, and it runs the window's other file work (the button's pictures).
 //
-// Threads: Escribir, Iniciar and Detener are called from the window's thread; the callbacks
-// run on the follower's thread and must only hand their data on (a queued call to the window).
+// Threads: Escribir, Encargar, Iniciar and Detener are called from the window's thread; the
+// callbacks run on the follower's thread and must only hand their data on (a queued call to the
+// window).
 class SeguidorLog {
  public:
   // Lines appended to the log, oldest first. `nuevoArchivo` is true for the first lines of a
@@ -44,6 +45,9 @@ class SeguidorLog {
   void Iniciar();
   // Appends a line to the log soon, in the order given; never blocks on the disk.
   void Escribir(std::u16string mensaje);
+  // Runs other file work of the window (loading pictures) on this thread, after the lines
+  // given before it were tried. The task hands its result back itself.
+  void Encargar(std::function<void()> tarea);
   // Writes what is still waiting (one attempt) and ends the thread.
   void Detener();
 
@@ -61,6 +65,7 @@ class SeguidorLog {
   std::mutex mutex_;
   std::condition_variable cambio_;
   std::deque<std::u16string> pendientes_;
+  std::deque<std::function<void()>> tareas_;
   uint64_t descartados_ = 0;
   bool parar_ = false;
   std::thread hilo_;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QIcon>
+#include <QImage>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -191,21 +192,34 @@ void frmKestrola::closeEvent(QCloseEvent* event) {
 }
 
 void frmKestrola::CargarImagenes(const char16_t* picture, const char16_t* downPicture) {
-  // A picture that cannot be loaded leaves the button's current one and is reported once the
-  // switch itself is done.
+  // The files are read on the I/O thread; the button changes when they arrive. A later click
+  // wins over the pictures of an earlier one still on their way.
+  const uint64_t turno = ++turnoImagenes_;
+  const std::u16string up = Application::Path() + picture;
+  const std::u16string down = Application::Path() + downPicture;
+  seguidor_->Encargar([this, turno, up, down] {
+    QImage imageUp(ToQt(up));
+    QImage imageDown(ToQt(down));
+    QMetaObject::invokeMethod(
+        this, [=, this] { PonerImagenes(turno, imageUp, imageDown, up, down); },
+        Qt::QueuedConnection);
+  });
+}
+
+void frmKestrola::PonerImagenes(uint64_t turno, const QImage& up, const QImage& down,
+                                const std::u16string& upPath, const std::u16string& downPath) {
+  if (turno != turnoImagenes_) return;
+  // A picture that cannot be loaded leaves the button's current one and is reported.
   std::u16string missing;
-  for (auto [name, down] : {std::pair{picture, false}, std::pair{downPicture, true}}) {
-    std::u16string path = Application::Path() + name;
-    QPixmap pixmap;
-    if (!pixmap.load(ToQt(path))) {
-      missing += (missing.empty() ? u"" : u", ") + path;
-      continue;
-    }
-    if (down) {
-      cmdService->SetDownPicture(pixmap);
-    } else {
-      cmdService->SetPicture(pixmap);
-    }
+  if (up.isNull()) {
+    missing = upPath;
+  } else {
+    cmdService->SetPicture(QPixmap::fromImage(up));
+  }
+  if (down.isNull()) {
+    missing += (missing.empty() ? u"" : u", ") + downPath;
+  } else {
+    cmdService->SetDownPicture(QPixmap::fromImage(down));
   }
   if (!missing.empty()) ShowError(u"No se puede cargar la imagen " + missing);
 }

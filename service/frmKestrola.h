@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -48,7 +49,8 @@ class frmKestrola : public QMainWindow {
   // and shows in the status line.
   void Form_Load();
   // The on/off switch: logs "Servicio Detenido" / "Servicio Activo", stops or starts the
-  // timer, swaps the button's pictures. Works whether or not the log can be written.
+  // timer, swaps the button's pictures. Works whether or not the log can be written. The log
+  // line and the pictures' files are handled on the I/O thread; the pictures change when read.
   void cmdService_Click();
   // One tick: asks the worker for a queue cycle. A tick while a cycle runs is kept for when it
   // ends; cycle errors are logged as "Error desconocido en Timer".
@@ -85,6 +87,8 @@ class frmKestrola : public QMainWindow {
 
  private:
   void CargarImagenes(const char16_t* picture, const char16_t* downPicture);
+  void PonerImagenes(uint64_t turno, const QImage& up, const QImage& down,
+                     const std::u16string& upPath, const std::u16string& downPath);
   // Appends lines from the log follower; `nuevoArchivo` replaces what the box showed.
   void AgregarActividad(const std::vector<std::u16string>& lineas, bool nuevoArchivo);
   // The log's write state changed (on the window's thread).
@@ -100,6 +104,7 @@ class frmKestrola : public QMainWindow {
   bool terminar_ = false;
   bool actividadVacia_ = true;
   bool avisoLog_ = false;
+  uint64_t turnoImagenes_ = 0;
 };
 
 }  // namespace kestrola

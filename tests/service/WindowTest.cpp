@@ -90,6 +90,13 @@ class WindowTest : public ::testing::Test {
     return Rgb(QImage(QString::fromStdString((dir_ / name).string())));
   }
   void Click() { QTest::mouseClick(window_->cmdService, Qt::LeftButton); }
+  // The button's pictures are read off the window's thread: they change soon after a click.
+  bool ShowsPictures(const char* up, const char* down) const {
+    return Eventually([&] {
+      return Rgb(window_->cmdService->Picture().toImage()) == Asset(up) &&
+             Rgb(window_->cmdService->DownPicture().toImage()) == Asset(down);
+    });
+  }
   QString LastLine() const { return window_->txtActividad->toPlainText().split('\n').last(); }
   QString Status() const { return window_->lblEstado->text(); }
   bool LogEndsWith(const std::string& end) const {
@@ -137,8 +144,7 @@ TEST_F(WindowTest, EachClickLogsOneLineTogglesTheTimerAndSwapsPictures) {
   EXPECT_EQ(CountLines(Log()), lines + 1);
   EXPECT_FALSE(window_->Datos().Activo);
   EXPECT_FALSE(window_->Timer1->isActive());
-  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), Asset("start.jpg"));
-  EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("start_down.jpg"));
+  EXPECT_TRUE(ShowsPictures("start.jpg", "start_down.jpg"));
   EXPECT_TRUE(Eventually([&] { return LastLine().endsWith("Servicio Detenido"); }));
   EXPECT_TRUE(Status().startsWith(QStringLiteral("Servicio detenido")));
 
@@ -147,8 +153,7 @@ TEST_F(WindowTest, EachClickLogsOneLineTogglesTheTimerAndSwapsPictures) {
   EXPECT_EQ(CountLines(Log()), lines + 2);
   EXPECT_TRUE(window_->Datos().Activo);
   EXPECT_TRUE(window_->Timer1->isActive());
-  EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), Asset("stop.jpg"));
-  EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("stop_down.jpg"));
+  EXPECT_TRUE(ShowsPictures("stop.jpg", "stop_down.jpg"));
   EXPECT_TRUE(Eventually([&] { return LastLine().endsWith("Servicio Activo"); }));
   EXPECT_TRUE(Status().startsWith(QStringLiteral("Servicio activo")));
 
@@ -277,11 +282,78 @@ TEST_F(WindowTest, MissingPictureIsReportedAfterTheSwitch) {
   Click();
   EXPECT_FALSE(window_->Timer1->isActive());
   EXPECT_TRUE(LogEndsWith("Servicio Detenido\r\n"));
+  ASSERT_TRUE(Eventually([&] { return ui_.boxes.size() == 1; }));
   EXPECT_EQ(Rgb(window_->cmdService->Picture().toImage()), before);
   EXPECT_EQ(Rgb(window_->cmdService->DownPicture().toImage()), Asset("start_down.jpg"));
-  ASSERT_EQ(ui_.boxes.size(), 1u);
   EXPECT_NE(ui_.boxes[0].text.find(u"start.jpg"), std::u16string::npos);
   EXPECT_EQ(ui_.boxes[0].icon, MessageIcon::Critical);
+}
+
+TEST_F(WindowTest, UnwritableLogLeavesTheButtonWorkingAndIsShownOnce) {
+  window_->Form_Load();
+  const fs::path today = Text::ToUtf8(Log::NombreArchivo(std::chrono::system_clock::now()));
+  fs::remove(today);
+  fs::create_directory(today);  // the day's file cannot be opened, even by root
+
+  Click();
+  EXPECT_FALSE(window_->Datos().Activo);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_TRUE(ShowsPictures("start.jpg", "start_down.jpg"));
+  EXPECT_TRUE(Eventually([&] { return Status().contains(QStringLiteral("bitácora")); }));
+  Click();
+  EXPECT_TRUE(window_->Datos().Activo);
+  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_TRUE(ShowsPictures("stop.jpg", "stop_down.jpg"));
+  QTest::qWait(300);
+  ASSERT_EQ(ui_.boxes.size(), 1u);  // one message, not one per click or retry
+  EXPECT_NE(ui_.boxes[0].text.find(u"bitácora"), std::u16string::npos);
+
+  // The log works again: both lines are written, in order, and the status line clears.
+  fs::remove(today);
+  EXPECT_TRUE(Eventually(
+      [&] {
+        std::string log = Log();
+        size_t stop = log.find("Servicio Detenido\r\n");
+        return stop != std::string::npos &&
+               log.find("Servicio Activo\r\n", stop) != std::string::npos &&
+               !Status().contains(QStringLiteral("bitácora"));
+      },
+      std::chrono::milliseconds(8000)));
+  EXPECT_EQ(ui_.boxes.size(), 1u);
+}
+
+// The box keeps the last lines of a day's log, however big, and memory does not follow the
+// file's size.
+TEST_F(WindowTest, AHundredMegabyteLogKeepsTheBoxAndMemoryBounded) {
+  auto rssKb = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return 0L;
+  };
+  const fs::path today = Text::ToUtf8(Log::NombreArchivo(std::chrono::system_clock::now()));
+  {
+    std::ofstream out(today, std::ios::binary);
+    std::string line =
+        "2026-12-08 10:00:00Trabajo 123456 no impreso: el renglón 7 no se puede "
+        "imprimir: texto de relleno\r\n";
+    std::string block;
+    for (int i = 0; i < 1000; ++i) block += line;
+    for (size_t written = 0; written < (size_t{100} << 20); written += block.size()) out << block;
+  }
+  const long before = rssKb();
+  window_->Form_Load();
+  ASSERT_TRUE(Eventually(
+      [&] { return window_->txtActividad->blockCount() == frmKestrola::kLineasActividad; },
+      std::chrono::milliseconds(10000)));
+  Log::EscribirLog(u"después");
+  ASSERT_TRUE(Eventually([&] { return LastLine().endsWith(QStringLiteral("después")); }));
+  EXPECT_EQ(window_->txtActividad->blockCount(), frmKestrola::kLineasActividad);
+  const long grewKb = rssKb() - before;
+  std::printf("memory grew by %ld KB\n", grewKb);
+  EXPECT_LT(grewKb, 64 * 1024);
 }
 
 }  // namespace
