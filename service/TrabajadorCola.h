@@ -20,6 +20,12 @@ namespace kestrola {
 // while a cycle runs is kept (one at most) and starts the next cycle as soon as this one ends,
 // as a timer event waiting in a busy window's queue would.
 //
+// What the cycle shares with the rest of the program: Servicio::Activo (atomic, written by the
+// window); the other settings (written at start-up, before the first tick, then only read);
+// the database module's connection and Conectado (used by the cycle alone, so by this thread
+// alone); the printers registry, the log's clock and the application object (each behind its
+// own lock); message boxes (QtUserInterface hands them to the window's thread).
+//
 // Everything the worker thread touches lives in a shared block that the thread keeps alive
 // itself, so a worker that cannot be stopped in time (a statement or a printer that does not
 // answer) can be left behind without touching freed memory.
