@@ -40,7 +40,7 @@ def main(paths):
     for program, b in rows:
         name = b["name"]
         # Benchmarks that wait on a server or a disk are measured in wall-clock time.
-        key = "real_time" if name.endswith("/real_time") else "cpu_time"
+        key = "real_time" if name.endswith(("/real_time", "/manual_time")) else "cpu_time"
         cpu = b[key] * unit_scale(b.get("time_unit", "ns"))
         times[(program, name)] = cpu
         throughput = ""
@@ -53,6 +53,9 @@ def main(paths):
         for key in ("heap_per_byte", "jobs", "lines"):
             if key in b:
                 extra = f"{key}={b[key]:.3g}"
+        # The window's event-loop gaps during a fault: the window's, then a sleeping thread's.
+        if "worst_gap_ms" in b:
+            extra = f"gap={b['worst_gap_ms']:.0f} ms sleeper={b['sleeper_gap_ms']:.0f} ms"
         print(f"{program:<22} {name:<52} {human_time(cpu):>12} {throughput:>14} {extra:>18}")
 
     # Ratios: our time divided by the peer's (below 1 means we are faster).

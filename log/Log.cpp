@@ -26,6 +26,14 @@ constexpr char16_t kSource[] = u"Log";
 std::mutex gClockMutex;
 Clock gClock;
 
+std::mutex gWriteMutex;
+std::u16string gWriteError;
+
+void RecordWrite(std::u16string error) {
+  std::lock_guard lock(gWriteMutex);
+  gWriteError = std::move(error);
+}
+
 std::chrono::system_clock::time_point Now() {
   std::lock_guard lock(gClockMutex);
   return gClock ? gClock() : std::chrono::system_clock::now();
@@ -125,13 +133,20 @@ std::ofstream AbrirLog() {
 }
 
 void EscribirLog(std::u16string_view message) {
-  std::string file = PrepareToday();
-  // The file is named by the moment it was opened, the line by the moment it is written.
-  std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message));
-  // The echo goes out first, so that a supervisor still sees the line when the file fails.
-  Echo(line);
-  int fd = OpenForAppend(file);
-  WriteOrFail(fd, line + "\r\n", file);
+  try {
+    std::string file = PrepareToday();
+    // The file is named by the moment it was opened, the line by the moment it is written.
+    std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message));
+    // The echo goes out first, so that a supervisor still sees the line when the file fails.
+    Echo(line);
+    int fd = OpenForAppend(file);
+    WriteOrFail(fd, line + "\r\n", file);
+  } catch (const Error& e) {
+    RecordWrite(e.Description().empty() ? u"error " + Text::FromUtf8(std::to_string(e.Number()))
+                                        : e.Description());
+    throw;
+  }
+  RecordWrite({});
 }
 
 std::u16string UnaLinea(std::u16string_view message) {
@@ -146,8 +161,128 @@ std::u16string UnaLinea(std::u16string_view message) {
   return line;
 }
 
+std::u16string ErrorEscritura() {
+  std::lock_guard lock(gWriteMutex);
+  return gWriteError;
+}
+
+void ProbarEscritura() {
+  try {
+    std::ofstream out = AbrirLog();
+    out.close();
+    if (out.fail()) throw Error(kErrFileAccess, kSource, u"Path/File access error");
+  } catch (const Error& e) {
+    RecordWrite(e.Description());
+    return;
+  }
+  RecordWrite({});
+}
+
 std::chrono::system_clock::time_point Ahora() {
   return Now();
+}
+
+void CrearArchivoDelDia() {
+  std::string file = PrepareToday();
+  bool created = false;
+  int fd = OpenForAppend(file, &created);
+  WriteOrFail(fd, created ? "\r\n" : "", file);
+}
+
+Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo,
+                    uint64_t maximoBytes, uint64_t inodo) {
+  Fragmento f;
+  f.siguiente = desde;
+  std::string path = Text::ToUtf8(archivo);
+  // Never through a link: the box shows the day's own file or nothing.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  std::FILE* in = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (!in) {
+    if (fd >= 0) ::close(fd);
+    if (errno == ENOENT) return f;  // not written yet today
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
+  }
+  struct Closer {
+    std::FILE* f;
+    ~Closer() { std::fclose(f); }
+  } closer{in};
+
+  struct stat st {};
+  if (::fstat(fileno(in), &st) != 0) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    // Something else stands in the file's place: whatever replaces it is read from its start.
+    f.siguiente = 0;
+    f.reiniciado = desde != 0;
+    return f;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  f.inodo = static_cast<uint64_t>(st.st_ino);
+  if (size < desde || (inodo != 0 && inodo != f.inodo)) {
+    f.reiniciado = true;
+    desde = 0;
+    f.siguiente = 0;
+  }
+  if (size == desde) return f;
+
+  // Far behind the end: start near it, at the beginning of a line.
+  uint64_t start = desde;
+  if (size - desde > maximoBytes) {
+    start = size - maximoBytes;
+    f.recortado = true;
+  }
+  if (::fseeko(in, static_cast<off_t>(start), SEEK_SET) != 0) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
+  }
+  std::string bytes(static_cast<size_t>(size - start), '\0');
+  size_t got = std::fread(bytes.data(), 1, bytes.size(), in);
+  if (std::ferror(in)) {
+    throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
+  }
+  bytes.resize(got);
+
+  size_t pos = 0;
+  if (start > desde) {
+    // The first bytes may be the end of a skipped line: begin after the first line end.
+    size_t nl = bytes.find('\n');
+    if (nl == std::string::npos) {
+      f.siguiente = start + bytes.size();
+      return f;
+    }
+    pos = nl + 1;
+  }
+
+  // Complete lines only; a line ends with CR LF, LF, or a CR that is not the last byte read
+  // (it may be the first half of a CR LF still being written).
+  std::vector<std::pair<size_t, size_t>> spans;
+  size_t consumed = pos;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string::npos) break;
+    size_t next;
+    if (bytes[end] == '\r') {
+      if (end + 1 >= bytes.size()) break;
+      next = bytes[end + 1] == '\n' ? end + 2 : end + 1;
+    } else {
+      next = end + 1;
+    }
+    spans.emplace_back(pos, end - pos);
+    pos = next;
+    consumed = next;
+  }
+  size_t first = 0;
+  if (spans.size() > maximo) {
+    first = spans.size() - maximo;
+    f.recortado = true;
+  }
+  f.lineas.reserve(spans.size() - first);
+  for (size_t i = first; i < spans.size(); ++i) {
+    f.lineas.push_back(
+        Text::FromUtf8(std::string_view(bytes).substr(spans[i].first, spans[i].second)));
+  }
+  f.siguiente = start + consumed;
+  return f;
 }
 
 void EscribirErrores(const std::vector<ProviderError>& errors) {

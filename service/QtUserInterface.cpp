@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QThread>
 #include <iostream>
 
 #include "runtime/Text.h"
@@ -28,6 +29,15 @@ bool QtUserInterface::Headless() {
 
 void QtUserInterface::MessageBox(const std::u16string& text, MessageIcon icon,
                                  const std::u16string& caption) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() != app->thread()) {
+    // Dialogs belong to the window's thread: the box is shown there, and this thread (the
+    // queue worker or the log follower) goes on without waiting for the cashier.
+    QMetaObject::invokeMethod(
+        app, [this, text, icon, caption] { MessageBox(text, icon, caption); },
+        Qt::QueuedConnection);
+    return;
+  }
   if (Headless()) {
     std::string line = Text::ToUtf8(caption.empty() ? text : caption + u": " + text);
     for (char& c : line) {
@@ -61,6 +71,14 @@ std::u16string QtUserInterface::InputBox(const std::u16string& prompt,
                                          const std::u16string& caption,
                                          const std::u16string& defaultText) {
   if (Headless()) return u"";
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() != app->thread()) {
+    std::u16string answer;
+    QMetaObject::invokeMethod(
+        app, [&] { answer = InputBox(prompt, caption, defaultText); },
+        Qt::BlockingQueuedConnection);
+    return answer;
+  }
   bool ok = false;
   QString answer = QInputDialog::getText(parent_.data(), ToQt(caption), ToQt(prompt),
                                          QLineEdit::Normal, ToQt(defaultText), &ok);

@@ -10,6 +10,9 @@ namespace kestrola {
 // Message and input boxes as Qt dialogs over the service window. On a platform without a
 // screen (offscreen, minimal) nobody could answer a dialog, so message boxes are written to
 // standard error and input boxes answer as cancelled.
+//
+// Threads: may be called from any thread. A message box asked for by another thread is shown
+// on the window's thread without the caller waiting; an input box waits for its answer.
 class QtUserInterface : public UserInterface {
  public:
   void SetParent(QWidget* parent) { parent_ = parent; }

@@ -3,6 +3,7 @@
 #include "db/BaseDatos.h"
 #include "runtime/Application.h"
 #include "runtime/Convert.h"
+#include "runtime/Error.h"
 #include "runtime/Text.h"
 #include "service/INI.h"
 
@@ -19,7 +20,17 @@ void Servicio::CargarConfiguracion() {
   std::u16string usuario = BaseDatos::UsuarioWindows();
   UserDB = INI::LeerINI(ArchivoConfig, Seccion, u"UserDB", usuario);
   PwdDB = INI::LeerINI(ArchivoConfig, Seccion, u"PwdDB", u"");
-  Terminal = Convert::ToInteger(INI::LeerINI(ArchivoConfig, Seccion, u"Terminal", u"1"));
+  ErrorConfiguracion.clear();
+  std::u16string textoTerminal = INI::LeerINI(ArchivoConfig, Seccion, u"Terminal", u"1");
+  try {
+    Terminal = Convert::ToInteger(textoTerminal);
+  } catch (const Error& e) {
+    ErrorConfiguracion =
+        u"Terminal=" + textoTerminal + u" en config.ini no se puede usar: " +
+        (e.Number() == kErrOverflow ? u"el número de terminal debe estar entre -32768 y 32767"
+                                    : u"el número de terminal debe ser un número entero");
+    throw;
+  }
   std::u16string terminal = Text::FromUtf8(std::to_string(Terminal));
 
   INI::EscribirINI(ArchivoConfig, Seccion, u"ServicioActivo", ServicioActivo);

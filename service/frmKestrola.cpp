@@ -1,16 +1,18 @@
 #include "service/frmKestrola.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QIcon>
+#include <QImage>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QVBoxLayout>
 
 #include "log/Log.h"
 #include "runtime/Application.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 #include "runtime/UserInterface.h"
+#include "service/CicloCola.h"
 #include "service/Instancias.h"
 
 namespace kestrola {
@@ -34,14 +36,26 @@ void ShowError(const std::u16string& text) {
 
 frmKestrola::frmKestrola(QWidget* parent)
     : QMainWindow(parent),
+      datos_(std::make_shared<Servicio>()),
+      estado_(std::make_shared<EstadoServicio>()),
+      trabajador_(std::make_unique<TrabajadorCola>(datos_)),
       contador_([](const std::u16string& name) { return ContarInstancias(name); }) {
   setWindowTitle(QStringLiteral("Vantor - Selvique"));
   setWindowIcon(QIcon(QStringLiteral(":/kestrola.png")));
   menuBar()->addMenu(QStringLiteral("Menu"));
 
-  auto* client = new QWidget(this);
+  // The original client area on top, the status line under it.
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, Px(120));
+  layout->setSpacing(0);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  setCentralWidget(central);
+
+  auto* client = new QWidget(central);
+  client->setObjectName(QStringLiteral("cliente"));
   client->setFixedSize(Px(6960), Px(4080));
-  setCentralWidget(client);
+  layout->addWidget(client);
 
   cmdService = new BotonGrafico(client);
   cmdService->setObjectName(QStringLiteral("cmdService"));
@@ -55,13 +69,52 @@ frmKestrola::frmKestrola(QWidget* parent)
   txtActividad->setGeometry(Px(120), Px(720), Px(6732), Px(3252));
   txtActividad->setReadOnly(true);
   txtActividad->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtActividad->setMaximumBlockCount(kLineasActividad);
+
+  lblEstado = new LineaEstado(central);
+  lblEstado->setFixedWidth(Px(6732));
+  lblEstado->setContentsMargins(0, Px(60), 0, 0);
+  layout->addWidget(lblEstado, 0, Qt::AlignHCenter);
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
 
+  // The status line follows the shared state; reading it only takes a lock.
+  refresco_ = new QTimer(this);
+  refresco_->setInterval(250);
+
+  // The queue cycle runs on the worker, pausing between jobs until a stop cuts the pause short.
+  auto ciclo = std::make_shared<CicloCola>(trabajador_->PausaInterrumpible());
+  // The cycle reports printers, database and jobs into the status the window shows; the
+  // lambda keeps that status alive as long as the cycle can run.
+  ciclo->SetEstado(estado_.get());
+  trabajador_->SetCiclo([ciclo, estado = estado_](Servicio& datos) { ciclo->Ejecutar(datos); });
+
+  seguidor_ = std::make_unique<SeguidorLog>(
+      [this](std::vector<std::u16string> lineas, bool nuevoArchivo) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, lineas = std::move(lineas), nuevoArchivo] {
+              AgregarActividad(lineas, nuevoArchivo);
+            },
+            Qt::QueuedConnection);
+      },
+      [this](const std::u16string& error) {
+        estado_->Actualizar([&error](FotoEstado& f) { f.errorLog = error; });
+        QMetaObject::invokeMethod(
+            this, [this, error] { CambioEstadoLog(error); }, Qt::QueuedConnection);
+      });
+
   connect(cmdService, &QPushButton::clicked, this, [this] { cmdService_Click(); });
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+  connect(refresco_, &QTimer::timeout, this, [this] { MostrarEstado(); });
+  refresco_->start();
+  MostrarEstado();
+}
+
+frmKestrola::~frmKestrola() {
+  DetenerServicio();
 }
 
 void frmKestrola::Form_Load() {
@@ -70,98 +123,152 @@ void frmKestrola::Form_Load() {
       terminar_ = true;
       return;
     }
-    MostrarActividad(Log::LeerLog());
-    datos_.CargarConfiguracion();
-    if (datos_.Activo) {
+    // Today's file is made now, as reading the log always did; a log that cannot be written
+    // does not stop the service (the follower reports it and keeps trying).
+    try {
+      Log::CrearArchivoDelDia();
+    } catch (const Error&) {
+    }
+    seguidor_->Iniciar();
+    datos_->CargarConfiguracion();
+    if (datos_->Activo) {
       Timer1->start();
     } else {
       Timer1->stop();
     }
   } catch (...) {
+    const std::u16string motivo = datos_->ErrorConfiguracion;
+    estado_->Actualizar([&motivo](FotoEstado& f) { f.errorConfiguracion = motivo; });
     try {
       Log::EscribirLog(u"Error desconocido en Form Load");
+      // Which setting to fix, in words.
+      if (!motivo.empty()) Log::EscribirLog(motivo);
     } catch (const Error& e) {
       ShowError(e.Description());
     } catch (...) {
     }
   }
+  MostrarEstado();
 }
 
 void frmKestrola::cmdService_Click() {
   try {
-    if (datos_.Activo) {
-      Log::EscribirLog(u"Servicio Detenido");
-      datos_.Activo = false;
+    if (datos_->Activo) {
+      seguidor_->Escribir(u"Servicio Detenido");
+      datos_->Activo = false;
       Timer1->stop();
+      // A pause between jobs ends now; the job being printed is finished.
+      trabajador_->Despertar();
       CargarImagenes(u"/start.jpg", u"/start_down.jpg");
     } else {
-      Log::EscribirLog(u"Servicio Activo");
+      seguidor_->Escribir(u"Servicio Activo");
       Timer1->start();
-      datos_.Activo = true;
+      datos_->Activo = true;
       CargarImagenes(u"/stop.jpg", u"/stop_down.jpg");
     }
-    MostrarActividad(Log::LeerLog());
   } catch (const Error& e) {
     ShowError(e.Description());
   } catch (const std::exception& e) {
     ShowError(Text::FromUtf8(e.what()));
   }
+  // The box follows the log from now on, even after a start-up that failed early.
+  seguidor_->Iniciar();
+  MostrarEstado();
 }
 
 void frmKestrola::Timer1_Timer() {
-  // A cycle that lets the window handle events while it waits must not start another one.
-  if (enCiclo_) return;
-  enCiclo_ = true;
-  try {
-    if (ciclo_) ciclo_(*this);
-  } catch (...) {
-    try {
-      Log::EscribirLog(u"Error desconocido en Timer");
-    } catch (...) {
-    }
-  }
-  enCiclo_ = false;
+  trabajador_->Tick();
 }
 
-void frmKestrola::EsperarProcesandoEventos(std::chrono::milliseconds espera) {
-  QEventLoop loop;
-  QTimer::singleShot(espera, &loop, &QEventLoop::quit);
-  loop.exec();
+bool frmKestrola::DetenerServicio() {
+  Timer1->stop();
+  bool terminado = trabajador_->Detener();
+  seguidor_->Detener();
+  return terminado;
 }
 
 void frmKestrola::closeEvent(QCloseEvent* event) {
-  datos_.Activo = false;
+  datos_->Activo = false;
   Timer1->stop();
+  trabajador_->Despertar();
   QMainWindow::closeEvent(event);
 }
 
 void frmKestrola::CargarImagenes(const char16_t* picture, const char16_t* downPicture) {
-  // A picture that cannot be loaded leaves the button's current one and is reported once the
-  // switch itself is done.
+  // The files are read on the I/O thread; the button changes when they arrive. A later click
+  // wins over the pictures of an earlier one still on their way.
+  const uint64_t turno = ++turnoImagenes_;
+  const std::u16string up = Application::Path() + picture;
+  const std::u16string down = Application::Path() + downPicture;
+  seguidor_->Encargar([this, turno, up, down] {
+    QImage imageUp(ToQt(up));
+    QImage imageDown(ToQt(down));
+    QMetaObject::invokeMethod(
+        this, [=, this] { PonerImagenes(turno, imageUp, imageDown, up, down); },
+        Qt::QueuedConnection);
+  });
+}
+
+void frmKestrola::PonerImagenes(uint64_t turno, const QImage& up, const QImage& down,
+                                const std::u16string& upPath, const std::u16string& downPath) {
+  if (turno != turnoImagenes_) return;
+  // A picture that cannot be loaded leaves the button's current one and is reported.
   std::u16string missing;
-  for (auto [name, down] : {std::pair{picture, false}, std::pair{downPicture, true}}) {
-    std::u16string path = Application::Path() + name;
-    QPixmap pixmap;
-    if (!pixmap.load(ToQt(path))) {
-      missing += (missing.empty() ? u"" : u", ") + path;
-      continue;
-    }
-    if (down) {
-      cmdService->SetDownPicture(pixmap);
-    } else {
-      cmdService->SetPicture(pixmap);
-    }
+  if (up.isNull()) {
+    missing = upPath;
+  } else {
+    cmdService->SetPicture(QPixmap::fromImage(up));
   }
-  if (!missing.empty()) {
-    MostrarActividad(Log::LeerLog());
-    ShowError(u"No se puede cargar la imagen " + missing);
+  if (down.isNull()) {
+    missing += (missing.empty() ? u"" : u", ") + downPath;
+  } else {
+    cmdService->SetDownPicture(QPixmap::fromImage(down));
+  }
+  if (!missing.empty()) ShowError(u"No se puede cargar la imagen " + missing);
+}
+
+void frmKestrola::AgregarActividad(const std::vector<std::u16string>& lineas, bool nuevoArchivo) {
+  if (nuevoArchivo) {
+    txtActividad->clear();
+    actividadVacia_ = true;
+  }
+  if (lineas.empty()) return;
+  std::u16string texto;
+  for (const auto& l : lineas) {
+    if (!texto.empty() || &l != &lineas.front()) texto += u'\n';
+    texto += l;
+  }
+  QScrollBar* bar = txtActividad->verticalScrollBar();
+  // Follow the newest line unless the cashier scrolled up to read.
+  bool alFinal = bar->value() == bar->maximum();
+  if (actividadVacia_) {
+    txtActividad->setPlainText(ToQt(texto));
+    actividadVacia_ = false;
+  } else {
+    txtActividad->appendPlainText(ToQt(texto));
+  }
+  if (alFinal) {
+    txtActividad->moveCursor(QTextCursor::End);
+    bar->setValue(bar->maximum());
   }
 }
 
-void frmKestrola::MostrarActividad(const std::u16string& textoLog) {
-  txtActividad->setPlainText(ToQt(TextoParaMostrar(textoLog)));
-  txtActividad->moveCursor(QTextCursor::End);
-  txtActividad->verticalScrollBar()->setValue(txtActividad->verticalScrollBar()->maximum());
+void frmKestrola::CambioEstadoLog(const std::u16string& error) {
+  if (error.empty()) {
+    avisoLog_ = false;
+  } else if (!avisoLog_) {
+    // One message per failure; the status line keeps showing it until the log works again.
+    avisoLog_ = true;
+    ShowError(u"No se puede escribir la bitácora: " + error +
+              u". El servicio sigue funcionando y se vuelve a intentar.");
+  }
+  MostrarEstado();
+}
+
+void frmKestrola::MostrarEstado() {
+  const bool activo = datos_->Activo;
+  estado_->Actualizar([activo](FotoEstado& f) { f.servicioActivo = activo; });
+  lblEstado->Mostrar(estado_->Foto());
 }
 
 std::u16string frmKestrola::TextoParaMostrar(const std::u16string& textoLog) {

@@ -11,7 +11,6 @@
 #include "runtime/Text.h"
 #include "runtime/UserInterface.h"
 #include "service/Arranque.h"
-#include "service/CicloCola.h"
 #include "service/Instancias.h"
 #include "service/QtUserInterface.h"
 #include "service/frmKestrola.h"
@@ -89,13 +88,13 @@ int main(int argc, char** argv) {
   if (bloqueo.estado() == BloqueoInstancia::Estado::Tomado) {
     window.SetContador([](const std::u16string&) -> int16_t { return 1; });
   }
-  // The queue cycle pauses between jobs without freezing the window.
-  CicloCola ciclo(&frmKestrola::EsperarProcesandoEventos);
-  window.SetCiclo([&ciclo](frmKestrola& w) { ciclo.Ejecutar(w.Datos()); });
   window.Form_Load();
   if (window.Terminar()) return 0;
   window.show();
   int rc = app.exec();
+  // A job being delivered gets a bounded time to finish; a worker still blocked after it
+  // (a printer or database that does not answer) is left with its job whole in the queue.
+  if (!window.DetenerServicio()) std::_Exit(rc);
   Application::SetUi(nullptr);
   return rc;
 }

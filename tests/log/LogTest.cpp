@@ -286,5 +286,75 @@ TEST_F(LogTest, RepeatedFailureIsWrittenAtStartEveryTenMinutesAndWhenItClears) {
   EXPECT_TRUE(avisos.Activo(u"cocina"));
 }
 
+// Following a file as it grows: only complete lines, each once, within the bounds.
+TEST_F(LogTest, LeerDesdeReturnsEachCompleteLineOnce) {
+  const std::u16string file = Text::FromUtf8(Today().string());
+  std::ofstream out(Today(), std::ios::binary);
+
+  Log::Fragmento f = Log::LeerDesde(file, 0, 100);
+  EXPECT_TRUE(f.lineas.empty());
+  EXPECT_EQ(f.siguiente, 0u);
+
+  // A line without its end, and a CR whose LF has not arrived, wait for the next call.
+  out << "\r\nuno\r\ndo" << std::flush;
+  f = Log::LeerDesde(file, 0, 100);
+  EXPECT_EQ(f.lineas, (std::vector<std::u16string>{u"", u"uno"}));
+  out << "s\r" << std::flush;
+  f = Log::LeerDesde(file, f.siguiente, 100);
+  EXPECT_TRUE(f.lineas.empty());
+  out << "\ntres\nño\r\n" << std::flush;
+  f = Log::LeerDesde(file, f.siguiente, 100);
+  EXPECT_EQ(f.lineas, (std::vector<std::u16string>{u"dos", u"tres", u"ño"}));
+  EXPECT_FALSE(f.recortado);
+  EXPECT_EQ(f.siguiente, fs::file_size(Today()));
+
+  // A file replaced by a shorter one is read again from its start.
+  out.close();
+  std::ofstream(Today(), std::ios::binary | std::ios::trunc) << "nuevo\r\n";
+  f = Log::LeerDesde(file, f.siguiente, 100);
+  EXPECT_TRUE(f.reiniciado);
+  EXPECT_EQ(f.lineas, (std::vector<std::u16string>{u"nuevo"}));
+
+  // No file yet is no lines, not an error.
+  f = Log::LeerDesde(Text::FromUtf8((dir_ / "log_20261209.log").string()), 0, 100);
+  EXPECT_TRUE(f.lineas.empty());
+}
+
+TEST_F(LogTest, LeerDesdeKeepsOnlyTheLastLinesOfABigFile) {
+  const std::u16string file = Text::FromUtf8(Today().string());
+  {
+    std::ofstream out(Today(), std::ios::binary);
+    for (int i = 0; i < 20000; ++i) out << "2026-12-08 09:05:07linea " << i << "\r\n";
+  }
+  // By lines.
+  Log::Fragmento f = Log::LeerDesde(file, 0, 50);
+  ASSERT_EQ(f.lineas.size(), 50u);
+  EXPECT_TRUE(f.recortado);
+  EXPECT_EQ(f.lineas.front(), u"2026-12-08 09:05:07linea 19950");
+  EXPECT_EQ(f.lineas.back(), u"2026-12-08 09:05:07linea 19999");
+  // By bytes: reading starts near the end, at the beginning of a whole line.
+  f = Log::LeerDesde(file, 0, 100000, 1000);
+  ASSERT_FALSE(f.lineas.empty());
+  EXPECT_LT(f.lineas.size(), 40u);
+  EXPECT_TRUE(f.lineas.front().starts_with(u"2026-12-08 09:05:07linea "));
+  EXPECT_EQ(f.lineas.back(), u"2026-12-08 09:05:07linea 19999");
+  EXPECT_EQ(f.siguiente, fs::file_size(Today()));
+}
+
+TEST_F(LogTest, WriteFailuresAreRecordedUntilTheLogWorksAgain) {
+  Log::EscribirLog(u"uno");
+  EXPECT_EQ(Log::ErrorEscritura(), u"");
+  fs::remove(Today());
+  fs::create_directory(Today());  // the day's file cannot be opened
+  EXPECT_THROW(Log::EscribirLog(u"dos"), Error);
+  EXPECT_NE(Log::ErrorEscritura().find(u"log_20261208.log"), std::u16string::npos);
+  Log::ProbarEscritura();
+  EXPECT_NE(Log::ErrorEscritura(), u"");
+  fs::remove(Today());
+  Log::ProbarEscritura();
+  EXPECT_EQ(Log::ErrorEscritura(), u"");
+  EXPECT_EQ(fs::file_size(Today()), 0u);  // the probe writes nothing
+}
+
 }  // namespace
 }  // namespace kestrola
