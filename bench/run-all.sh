@@ -6,11 +6,16 @@
 #   REPS=5 bash bench/run-all.sh         repeat each benchmark and report the medians, for
 #                                        machines whose speed wanders
 #
+# The JSON benchmarks run pinned to one core (BENCH_CPU, default the last one) and repeat 11
+# times (REPS overrides) for 0.2 s each (a MIN_TIME argument overrides); their table gives the
+# medians.
+#
 # The database benchmarks start their own private PostgreSQL server.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 min_time=${1:-0.5}
+cpu=${BENCH_CPU:-$(($(nproc) - 1))}
 bash "$top/scripts/install-deps.sh"
 BUILD_DIR="$build" bash "$top/scripts/build.sh" -DKESTROLA_BENCH=ON >/dev/null
 out="$build/bench/results"
@@ -19,7 +24,14 @@ for b in "$build"/bench/*; do
   [ -f "$b" ] && [ -x "$b" ] || continue
   name=$(basename "$b")
   echo "running $name ..." >&2
-  "$b" --benchmark_min_time="$min_time" --benchmark_repetitions="${REPS:-1}" --benchmark_format=json \
+  run=("$b") reps=${REPS:-1} t=$min_time
+  case $name in
+  *json*)
+    command -v taskset >/dev/null && run=(taskset -c "$cpu" "$b")
+    reps=${REPS:-11} t=${1:-0.2}
+    ;;
+  esac
+  "${run[@]}" --benchmark_min_time="$t" --benchmark_repetitions="$reps" --benchmark_format=json \
     --benchmark_out="$out/$name.json" --benchmark_out_format=json >/dev/null 2>"$out/$name.err" ||
     echo "  $name failed (see $out/$name.err)" >&2
 done
