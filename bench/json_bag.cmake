@@ -14,3 +14,9 @@ if(nlohmann_json_FOUND AND RAPIDJSON_INCLUDE_DIR)
     target_compile_definitions(json_bag_bench PRIVATE KESTROLA_HAVE_SIMDJSON=0)
   endif()
 endif()
+
+# The table that bench/run-all.sh prints, on result files good and bad.
+if(KESTROLA_TESTS)
+  add_test(NAME bench_table COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/table_test.py)
+  set_tests_properties(bench_table PROPERTIES LABELS unit)
+endif()
