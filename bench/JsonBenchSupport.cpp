@@ -45,6 +45,9 @@ const std::vector<JsonFile>& JsonFiles() {
 }
 
 void UseSteadyHeap() {
+  // BENCH_DEFAULT_HEAP=1 keeps glibc's own policy, to see what it costs each library.
+  const char* keep = std::getenv("BENCH_DEFAULT_HEAP");
+  if (keep != nullptr && *keep != '\0' && *keep != '0') return;
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
   mallopt(M_MMAP_THRESHOLD, 32 << 20);  // glibc's largest
 }

@@ -21,6 +21,7 @@ struct JsonFile {
 // moves its mmap threshold as blocks come and go, so a library's time depended on which
 // benchmarks ran before it (up to 4x for one that frees a large tree each iteration); with
 // fixed thresholds every library runs on a warm heap, as in a long-running program.
+// The environment variable BENCH_DEFAULT_HEAP=1 leaves glibc's policy as it is.
 void UseSteadyHeap();
 
 // Every *.json of the benchmark data folder, sorted by name. Empty when the folder is missing.

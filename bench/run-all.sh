@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the project and prints one table: each measurement, then the ratios
-# against the peers (RapidJSON, nlohmann, std::u16string).
+# against the peers (RapidJSON, nlohmann, simdjson, std::u16string).
 #
 #   bash bench/run-all.sh [MIN_TIME]     MIN_TIME per benchmark in seconds (default 0.5)
 #   REPS=5 bash bench/run-all.sh         repeat each benchmark and report the medians, for
@@ -8,7 +8,8 @@
 #
 # The JSON benchmarks run pinned to one core (BENCH_CPU, default the last one) and repeat 11
 # times (REPS overrides) for 0.2 s each (a MIN_TIME argument overrides); their table gives the
-# medians.
+# medians. They fix glibc's heap thresholds so that a result does not depend on the benchmarks
+# that ran before it; BENCH_DEFAULT_HEAP=1 keeps glibc's default policy instead.
 #
 # The database benchmarks start their own private PostgreSQL server.
 set -euo pipefail
