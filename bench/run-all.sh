@@ -28,7 +28,10 @@ for b in "$build"/bench/*; do
   run=("$b") reps=${REPS:-1} t=$min_time
   case $name in
   *json*)
-    command -v taskset >/dev/null && run=(taskset -c "$cpu" "$b")
+    run=()
+    command -v taskset >/dev/null && run=(taskset -c "$cpu")
+    # Repetitions in random order, so that a busy spell of the machine falls on all libraries.
+    run+=("$b" --benchmark_enable_random_interleaving=true)
     reps=${REPS:-11} t=${1:-0.2}
     ;;
   esac
