@@ -10,7 +10,7 @@ packages=(
   libcups2-dev cups cups-client
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   postgresql
-  rapidjson-dev nlohmann-json3-dev
+  rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   clang libclang-rt-14-dev
   file dpkg-dev python3
 )
