@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -458,7 +459,12 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   uint8_t* tags = Store::Tags(*this);
   for (uint32_t i = 0; i < count_; ++i) {
     if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1) {
-      orphans.push_back(std::move(cells[i].As<ObjectRef>()));
+      try {
+        orphans.push_back(std::move(cells[i].As<ObjectRef>()));
+      } catch (const std::bad_alloc&) {
+        // No memory to defer it (this runs in destructors too): the child still sits in its
+        // cell and is taken apart now, recursively, by DestroyCell below.
+      }
     }
     jsonbag::DestroyCell(cells[i], tags[i]);
   }

@@ -127,7 +127,12 @@ void frmKestrola::Form_Load() {
     // does not stop the service (the follower reports it and keeps trying).
     try {
       Log::CrearArchivoDelDia();
-    } catch (const Error&) {
+    } catch (const Error& e) {
+      // Said at once (a link or a foreign file in the log's place, a full disk), not only when
+      // the first line fails to be written.
+      const std::u16string error = e.Description();
+      estado_->Actualizar([&error](FotoEstado& f) { f.errorLog = error; });
+      CambioEstadoLog(error);
     }
     seguidor_->Iniciar();
     datos_->CargarConfiguracion();
