@@ -49,12 +49,6 @@ bool StartsWith(std::u16string_view s, std::u16string_view p) {
   return s.size() >= p.size() && Text::EqualsIgnoreCase(s.substr(0, p.size()), p);
 }
 
-struct IniPrinter {
-  std::u16string name;
-  std::u16string uri;
-  std::map<char16_t, std::string> control;
-};
-
 // Hex bytes such as "1B 70 01" or "1b7001"; nullopt when malformed.
 std::optional<std::string> ParseHex(std::u16string_view s) {
   std::string out;
@@ -82,12 +76,12 @@ std::optional<std::string> ParseHex(std::u16string_view s) {
   return out;
 }
 
+}  // namespace
+
 // Section [Printers] lists NAME=URI; a section named after a printer maps control-font
 // characters to the bytes they send (x=1B 70 01 19 FA).
-std::vector<IniPrinter> ReadIni(const std::string& path) {
+std::vector<IniPrinter> ReadPrintersIni(std::istream& in) {
   std::vector<IniPrinter> printers;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return printers;
   std::map<std::u16string, std::map<char16_t, std::string>> controls;
   std::u16string section;
   std::string raw;
@@ -116,6 +110,13 @@ std::vector<IniPrinter> ReadIni(const std::string& path) {
     }
   }
   return printers;
+}
+
+namespace {
+std::vector<IniPrinter> ReadIni(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  return ReadPrintersIni(in);
 }
 
 std::string ResolvePath(const std::u16string& path, const std::u16string& baseDir) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <istream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +18,16 @@ namespace Printers {
 // NAME=URI line each, in file order), then the destinations of the CUPS server. The same
 // name with the same URI gives the same Printer object across calls.
 std::vector<std::shared_ptr<Printer>> Installed();
+
+// One printer of printers.ini: its name, its URI and the bytes its control-font characters send.
+struct IniPrinter {
+  std::u16string name;
+  std::u16string uri;
+  std::map<char16_t, std::string> control;
+};
+
+// The printers listed in the text of a printers.ini file, in file order.
+std::vector<IniPrinter> ReadPrintersIni(std::istream& in);
 
 // The current printer; null until one is chosen.
 std::shared_ptr<Printer> Current();
