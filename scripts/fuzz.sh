@@ -9,6 +9,8 @@
 # Targets are the tests/fuzz/<target>.cmake files (default: all of them). PARALLEL=1 runs the
 # targets side by side instead of one after the other (run it under `nice -n 19` on a shared
 # machine); SKIP_BUILD=1 reuses the fuzzers already built; FUZZ_BUILD_DIR chooses the build folder.
+# An input that runs longer than TIMEOUT seconds (default 60, generous because a niced fuzzer on
+# a busy machine can wait seconds for the processor) is reported as a hang.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -32,7 +34,7 @@ run_target() {
   mkdir -p "$work/new" "$work/artifacts" "$top/tests/fuzz/corpus/$t"
   # Leak checking stays on: a leak is a finding like a crash.
   ASAN_OPTIONS=detect_leaks=1 "$build/fuzz/${t}_fuzzer" "$work/new" "$top/tests/fuzz/corpus/$t" \
-    -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+    -max_total_time="$seconds" -max_len=8192 -timeout="${TIMEOUT:-60}" -rss_limit_mb=2048 \
     -artifact_prefix="$work/artifacts/" -print_final_stats=1 >"$work/log" 2>&1
 }
 

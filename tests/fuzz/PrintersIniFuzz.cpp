@@ -7,6 +7,7 @@
 #include <string>
 
 #include "printing/Printers.h"
+#include "printing/TcpDestination.h"
 #include "runtime/Text.h"
 
 using namespace kestrola;
@@ -15,9 +16,9 @@ namespace {
 void CheckDestination(const std::u16string& uri) {
   auto dest = Printers::DestinationFromUri(uri, u"/tmp/kestrola-fuzz-base");
   if (!dest) std::abort();
-  const std::u16string shown = dest->Uri();
-  if (shown.rfind(u"tcp://", 0) == 0) {
-    // TcpDestination writes "tcp://HOST:PORT" with the port last.
+  if (dynamic_cast<TcpDestination*>(dest.get()) != nullptr) {
+    // An accepted address: "tcp://HOST:PORT" with a host and the port last.
+    const std::u16string shown = dest->Uri();
     auto colon = shown.rfind(u':');
     if (colon == std::u16string::npos || colon <= 6) std::abort();
     const std::string port = Text::ToUtf8(shown.substr(colon + 1));
