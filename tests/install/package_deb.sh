@@ -23,8 +23,11 @@ dpkg-deb -f "$deb" Depends | grep -q libodbc
 dpkg-deb -f "$deb" Depends | grep -q libcups2
 dpkg-deb -f "$deb" Recommends | grep -q libsqliteodbc
 
-# Start it once, in a throwaway copy (a user would run it from /opt/kestrola).
-QT_QPA_PLATFORM=offscreen "$app/kestrola" >"$scratch/stdout" 2>&1 &
+# Start it once, in a throwaway copy (a user would run it from /opt/kestrola). The copy runs
+# under a name of its own beside the packaged one, so that a service running on this machine
+# (which counts as another copy of a program of the same name) does not end it.
+cp "$app/kestrola" "$app/kpkg$$"
+QT_QPA_PLATFORM=offscreen "$app/kpkg$$" >"$scratch/stdout" 2>&1 &
 pid=$!
 for _ in $(seq 1 100); do
   [ -f "$app/config.ini" ] && ls "$app"/log_*.log >/dev/null 2>&1 && break
