@@ -169,9 +169,7 @@ Variant ReadValue(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
     case ColumnKind::Numeric: {
       std::u16string text;
       if (!ReadChunks(stmt, column, SQL_C_WCHAR, text)) return Variant::Null();
-      Decimal d;
-      if (Decimal::TryParse(Text::ToUtf8(text), d)) return Variant(d);
-      return Variant(std::move(text));  // NaN or beyond 28 digits: kept as the server wrote it
+      return NumericTextValue(std::move(text));
     }
     case ColumnKind::Date: {
       SQL_DATE_STRUCT v{};
@@ -224,6 +222,12 @@ std::u16string ColumnName(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT& sqlTy
 }
 
 }  // namespace
+
+Variant NumericTextValue(std::u16string text) {
+  Decimal d;
+  if (Decimal::TryParse(Text::ToUtf8(text), d)) return Variant(d);
+  return Variant(std::move(text));  // NaN or beyond 28 digits: kept as the server wrote it
+}
 
 void Recordset::SetCacheSize(int32_t rows) {
   if (rows < 1) throw Error::Standard(kErrInvalidCall, u"Recordset");

@@ -69,4 +69,8 @@ class Recordset {
   size_t rowCount_ = 0;
 };
 
+// The value of a DECIMAL or NUMERIC column from the text the driver gives for it: a decimal,
+// or the text itself when it is not one that fits (NaN, more than 28 significant digits).
+Variant NumericTextValue(std::u16string text);
+
 }  // namespace kestrola

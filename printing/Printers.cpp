@@ -57,12 +57,6 @@ bool StartsWith(std::u16string_view s, std::u16string_view p) {
   return s.size() >= p.size() && Text::EqualsIgnoreCase(s.substr(0, p.size()), p);
 }
 
-struct IniPrinter {
-  std::u16string name;
-  std::u16string uri;
-  std::map<char16_t, std::string> control;
-};
-
 // Hex bytes such as "1B 70 01" or "1b7001"; nullopt when malformed.
 std::optional<std::string> ParseHex(std::u16string_view s) {
   std::string out;
@@ -98,26 +92,16 @@ struct IniFile {
 };
 
 // Section [Printers] lists NAME=URI; a section named after a printer maps control-font
-// characters to the bytes they send (x=1B 70 01 19 FA). Lines that are none of these, and a
-// file that cannot be read, are problems naming the file and the line; the sound lines are
-// still used.
-IniFile ReadIni(const std::string& path) {
+// characters to the bytes they send (x=1B 70 01 19 FA). Lines that are none of these are
+// problems naming `file` and the line; the sound lines are still used.
+IniFile ParseIni(std::istream& in, const std::u16string& file) {
   IniFile result;
-  const std::u16string file = Text::FromUtf8(path);
   auto problem = [&](size_t line, const std::u16string& what) {
     result.problems.push_back(
         file + (line ? u" línea " + Text::FromUtf8(std::to_string(line)) : std::u16string()) +
         u": " + what);
     result.complete = false;
   };
-  // A link, a foreign owner's file or an unreadable one is a problem like a missing one.
-  std::string bytes;
-  std::u16string error;
-  if (!DataFile::ReadAll(path, bytes, error)) {
-    problem(0, error.empty() ? std::u16string(u"no existe") : error);
-    return result;
-  }
-  std::istringstream in(bytes);
   std::map<std::u16string, std::map<char16_t, std::string>> controls;
   std::u16string section;
   bool sawPrinters = false;
@@ -179,6 +163,23 @@ IniFile ReadIni(const std::string& path) {
   return result;
 }
 
+// printers.ini of the data directory. A link, a foreign owner's file or an unreadable one is a
+// problem like a missing one.
+IniFile ReadIni(const std::string& path) {
+  const std::u16string file = Text::FromUtf8(path);
+  std::string bytes;
+  std::u16string error;
+  if (!DataFile::ReadAll(path, bytes, error)) {
+    IniFile result;
+    result.problems.push_back(file + u": " +
+                              (error.empty() ? std::u16string(u"no existe") : error));
+    result.complete = false;
+    return result;
+  }
+  std::istringstream in(bytes);
+  return ParseIni(in, file);
+}
+
 std::string ResolvePath(const std::u16string& path, const std::u16string& baseDir) {
   if (!path.empty() && path[0] == u'/') return Text::ToUtf8(path);
   return Text::ToUtf8(baseDir + u"/" + path);
@@ -195,6 +196,10 @@ std::shared_ptr<Printer> Remember(const std::u16string& name, const std::u16stri
   return slot;
 }
 }  // namespace
+
+std::vector<IniPrinter> ReadPrintersIni(std::istream& in) {
+  return ParseIni(in, u"printers.ini").printers;
+}
 
 std::shared_ptr<PrintDestination> DestinationFromUri(const std::u16string& uri,
                                                      const std::u16string& baseDir,

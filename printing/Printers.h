@@ -1,5 +1,7 @@
 #pragma once
 
+#include <istream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +50,16 @@ class PinnedCatalog {
  private:
   std::shared_ptr<const Catalog> catalog_;
 };
+
+// One printer of printers.ini: its name, its URI and the bytes its control-font characters send.
+struct IniPrinter {
+  std::u16string name;
+  std::u16string uri;
+  std::map<char16_t, std::string> control;
+};
+
+// The printers listed in the text of a printers.ini file, in file order.
+std::vector<IniPrinter> ReadPrintersIni(std::istream& in);
 
 // The current printer; null until one is chosen.
 std::shared_ptr<Printer> Current();

@@ -15,15 +15,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A program name of its own, so that other copies of the service running meanwhile do not
-# count as this one's instances.
-cp "$build/kestrola" "$app/kestrola-demo-check"
+# A program name of its own (with this shell's process number, so that two runs side by side
+# differ too), so that other copies of the service running meanwhile do not count as this
+# one's instances.
+exe="$app/kdemo$$"
+cp "$build/kestrola" "$exe"
 cp "$top"/assets/start.jpg "$top"/assets/start_down.jpg "$top"/assets/stop.jpg \
    "$top"/assets/stop_down.jpg "$app/"
 bash "$top/scripts/demo-setup.sh" "$app" "$build" >/dev/null
 
 ODBCSYSINI="$app" QT_QPA_PLATFORM=offscreen CUPS_SERVER=/nonexistent/cups.sock \
-  "$app/kestrola-demo-check" 2>/dev/null &
+  "$exe" 2>/dev/null &
 service=$!
 
 count() { find "$app/receipts/$1" -name "*.$2" | wc -l; }

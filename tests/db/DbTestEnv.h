@@ -11,8 +11,8 @@
 //   auto target = DbTestEnv::NewPostgresDatabase("cycle");  // or NewSqliteDatabase("cycle")
 //   BaseDatos::Conectar(target.server, target.database, target.user, target.password);
 //
-// UsePostgres/UseSqlite write a private odbcinst.ini that maps "SQL Server" to the driver and
-// select it with ODBCSYSINI; call one of them before the first connection of the process. The
+// UsePostgres/UseSqlite select, with ODBCSYSINI, a private odbcinst.ini that maps "SQL Server"
+// to the driver; call one of them before the first connection of the process. The
 // driver manager keeps the first mapping it reads until the process ends, so one test
 // executable talks to one of the two drivers only.
 //
@@ -51,22 +51,23 @@ inline std::string PostgresStateDir() {
   return std::string(KESTROLA_BINARY_DIR) + "/tests/pg";
 }
 
-inline void UseDriver(const std::string& folder, const std::string& driverPath) {
-  std::filesystem::create_directories(folder);
-  std::ofstream ini(folder + "/odbcinst.ini", std::ios::trunc);
-  ini << "[SQL Server]\nDriver=" << driverPath << "\n";
-  ini.close();
-  setenv("ODBCSYSINI", folder.c_str(), 1);
+// Selects the odbcinst.ini of <build>/tests/<folder>, which the build writes when it is
+// configured (tests/db/CMakeLists.txt): tests only read it, so tests running side by side never
+// see it half-written.
+inline void UseDriver(const std::string& folder) {
+  const std::string dir = std::string(KESTROLA_BINARY_DIR) + "/tests/" + folder;
+  if (!std::filesystem::exists(dir + "/odbcinst.ini")) {
+    throw std::runtime_error(dir + "/odbcinst.ini is missing: configure the build again");
+  }
+  setenv("ODBCSYSINI", dir.c_str(), 1);
 }
 
 inline void UsePostgres() {
-  UseDriver(std::string(KESTROLA_BINARY_DIR) + "/tests/odbc-postgres",
-            "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so");
+  UseDriver("odbc-postgres");
 }
 
 inline void UseSqlite() {
-  UseDriver(std::string(KESTROLA_BINARY_DIR) + "/tests/odbc-sqlite",
-            "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so");
+  UseDriver("odbc-sqlite");
 }
 
 // The port of the private server: pg-start.sh takes the first free one from 55432 upwards

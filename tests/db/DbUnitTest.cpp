@@ -6,6 +6,7 @@
 #include "db/ConnectionString.h"
 #include "db/OdbcDiagnostics.h"
 #include "runtime/Error.h"
+#include "tests/db/DbTestEnv.h"
 #include "tests/db/LogCapture.h"
 
 namespace kestrola {
@@ -77,12 +78,7 @@ TEST(BaseDatosTest, OperationsOnAClosedConnectionFailQuietly) {
 // manager's own record, which is logged as native error, description and SQL state.
 TEST(BaseDatosTest, UnknownDriverIsLoggedAndLeavesTheConnectionClosed) {
   LogCapture log("nodriver");
-  auto folder = std::filesystem::path(KESTROLA_BINARY_DIR) / "tests" / "odbc-empty";
-  std::filesystem::create_directories(folder);
-  {
-    std::ofstream(folder / "odbcinst.ini", std::ios::trunc) << "[Other]\nDriver=/nonexistent.so\n";
-  }
-  setenv("ODBCSYSINI", folder.c_str(), 1);
+  DbTestEnv::UseDriver("odbc-empty");
   BaseDatos::Reiniciar();
 
   EXPECT_FALSE(BaseDatos::Conectar(u"(local)", u"master", u"sa", u""));

@@ -100,17 +100,30 @@ CYCLE_TEST(JobWithoutLinesIsEndedAndDeleted) {
   EXPECT_EQ(Printers::Current()->DeviceName(), u"Caja");
 }
 
-CYCLE_TEST(EmptyQueueCreatesNoPrinterAndLogsNothing) {
-  InstallPrinters({"Caja"});
+// Nothing is ready for this terminal, though the database holds a ready job of another
+// terminal and one of ours still being written. Our printer is not installed, so touching it
+// would fail it over. The cycle selects no printer, prints nothing, pauses for nothing, logs
+// nothing and leaves every row as it was.
+CYCLE_TEST(EmptyQueueSelectsNoPrinterAndLogsNothing) {
+  InstallPrinters({"Cocina"});
   AddPrinter(1, "Caja");
+  AddPrinter(2, "Cocina", "A", /*terminal=*/2);
+  AddJob(1, 2, {"TICKET DE OTRA TERMINAL"});
+  AddJob(2, 1, {"TICKET A MEDIAS"}, /*escribiendo=*/1);
 
   CicloCola ciclo = NewCycle();
   ciclo.Ejecutar(datos_);
   ciclo.Ejecutar(datos_);
 
   EXPECT_EQ(Printers::Current(), nullptr);
+  EXPECT_TRUE(Printed("Cocina").empty());
   EXPECT_TRUE(pauses_.empty());
   EXPECT_TRUE(LogMessages().empty());
+  EXPECT_EQ(Jobs(), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(LinesOf(1).size(), 1u);
+  EXPECT_EQ(LinesOf(2).size(), 1u);
+  EXPECT_EQ(Column(u"select estado_impresora from impresora order by id_impresora"),
+            (std::vector<std::string>{"A", "A"}));
 }
 
 CYCLE_TEST(JobStillBeingWrittenWaitsForItsFlag) {

@@ -108,12 +108,19 @@ void Stop(pid_t pid) {
   }
 }
 
-// Waits until a copy has finished its start-up in `dir` (config.ini written).
+// Waits until the copy in `dir` has finished its start-up: config.ini holds the whole
+// "Terminal" line, the last of the settings it writes back (one at a time, so an existing
+// file alone says nothing).
 bool Started(const fs::path& dir) {
-  for (int i = 0; i < 500 && !fs::exists(dir / "config.ini"); ++i)
+  for (int i = 0; i < 1000; ++i) {
+    const std::string config = ReadFile(dir / "config.ini");
+    const size_t terminal = config.find("Terminal=");
+    if (terminal != std::string::npos && config.find('\n', terminal) != std::string::npos) {
+      return true;
+    }
     std::this_thread::sleep_for(20ms);
-  std::this_thread::sleep_for(100ms);
-  return fs::exists(dir / "config.ini");
+  }
+  return false;
 }
 
 fs::path LogOf(const fs::path& dir) {
@@ -153,6 +160,9 @@ class InstanceTest : public ::testing::Test {
 
 TEST_F(InstanceTest, SecondCopyInTheSameDirectoryEndsSilently) {
   fs::path exe = Install(root_, name_);
+  // The first copy starts with its service stopped, so nothing but the second copy could
+  // write to the log meanwhile.
+  std::ofstream(root_ / "config.ini") << "[Kestrola]\r\nServicioActivo=0\r\n";
   pid_t first = Run(exe);
   ASSERT_TRUE(Started(root_));
   fs::path log = LogOf(root_);
