@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -135,13 +136,20 @@ TEST_F(WindowFaultTest, PrinterThatTakesNoDataDoesNotHoldTheWindow) {
     ini << "[Printers]\nCaja=dev:" << device.string() << "\n";
   }
   AddPrinter(1, "Caja");
-  AddJob(1, 1, {"PRIMERO"});
+  // A receipt larger than the pipe holds, so that its delivery waits on the reader.
+  std::vector<std::string> lineas{"PRIMERO"};
+  for (int i = 0; i < 2000; ++i) lineas.push_back(std::string(60, 'x'));
+  AddJob(1, 1, lineas);
   AddJob(2, 1, {"SEGUNDO"});
+  // The device is open (the printer is on) but takes no data yet.
+  const int lectura = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(lectura, 0);
 
   auto w = Ventana();
   Sonda sonda;
   w->Timer1_Timer();
-  // The worker is now stuck handing job 1 to a device nobody reads.
+  // The worker is now stuck handing job 1 to a device that reads nothing (within the device's
+  // time-out of several seconds).
   ASSERT_TRUE(Eventually([&] { return w->Trabajador().EnCiclo(); }));
   QTest::qWait(1500);
   EXPECT_TRUE(w->Trabajador().EnCiclo());
@@ -158,11 +166,18 @@ TEST_F(WindowFaultTest, PrinterThatTakesNoDataDoesNotHoldTheWindow) {
   // further job starts after the stop.
   std::string recibido;
   std::thread lector([&] {
-    int fd = ::open(device.c_str(), O_RDONLY);
     char buffer[4096];
-    ssize_t n;
-    while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0) recibido.append(buffer, n);
-    if (fd >= 0) ::close(fd);
+    while (true) {
+      pollfd p{lectura, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) break;
+      ssize_t n = ::read(lectura, buffer, sizeof buffer);
+      if (n > 0) {
+        recibido.append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EAGAIN) {
+        break;  // the writer closed: the document is complete
+      }
+    }
+    ::close(lectura);
   });
   EXPECT_TRUE(Eventually([&] { return !w->Trabajador().EnCiclo(); }));
   lector.join();
