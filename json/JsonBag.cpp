@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -458,7 +459,12 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   uint8_t* tags = Store::Tags(*this);
   for (uint32_t i = 0; i < count_; ++i) {
     if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1) {
-      orphans.push_back(std::move(cells[i].As<ObjectRef>()));
+      // This runs in destructors: when there is no memory left to queue the child, it is
+      // released in place below (its own items then go depth-first) instead of throwing.
+      try {
+        orphans.push_back(std::move(cells[i].As<ObjectRef>()));
+      } catch (const std::bad_alloc&) {
+      }
     }
     jsonbag::DestroyCell(cells[i], tags[i]);
   }
