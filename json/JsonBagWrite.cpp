@@ -110,9 +110,9 @@ constexpr auto kPow10 = [] {
 
 // The number of decimal digits of v.
 inline int CountDigits(uint64_t v) {
-  int n = 1;
-  while (n < 20 && v >= kPow10[n]) ++n;
-  return n;
+  // From the bit length, t is the number of digits or one less.
+  const int t = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;
+  return t + 1 - ((v | 1) < kPow10[t]);
 }
 
 // Writes the decimal digits of v; returns the end.
@@ -430,7 +430,7 @@ class Writer {
     if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
     if (ws_) Indent(level);
     if (name) {
-      Escape(name->View());
+      Escape(*name);
       Put(':');
     }
     char num[64];
@@ -504,7 +504,7 @@ class Writer {
         return false;
       }
       case kString: {
-        Escape(cell.As<PackedText>().View());
+        Escape(cell.As<PackedText>());
         return false;
       }
       case kBag:
@@ -577,6 +577,29 @@ class Writer {
     }
   }
 
+  void Escape(const PackedText& text) {
+#if defined(__SSE2__)
+    if (text.tag != PackedText::kHeap) {
+      // An inline text (most names and short values) lies in the sixteen bytes of the
+      // PackedText, all readable, so one block check covers it. Its length field reads as a
+      // control character, so the block never counts as plain beyond the text.
+      const bool narrow = text.tag >= PackedText::kNarrowTag;
+      const size_t n = narrow ? text.tag - PackedText::kNarrowTag : text.tag;
+      Char* d = Room(2 + 16);
+      const size_t plain = narrow ? PlainBlock<unsigned char, Char>::Copy(text.bytes, d + 1)
+                                  : PlainBlock<char16_t, Char>::Copy(
+                                        reinterpret_cast<const char16_t*>(text.bytes), d + 1);
+      if (plain >= n) {
+        d[0] = '"';
+        d[n + 1] = '"';
+        n_ += n + 2;
+        return;
+      }
+    }
+#endif
+    Escape(text.View());
+  }
+
   void Escape(const Chars& text) {
     if (text.narrow) {
       Escape(text.Narrow(), text.n);
@@ -617,7 +640,9 @@ class Writer {
     n_ += static_cast<size_t>(d - start);
   }
 
-  static bool IsPlainAscii(char16_t c) { return c < 0x80 && !kAsciiEscape.v[c]; }
+  static bool IsPlainAscii(char16_t c) {
+    return c < 0x80 && !kAsciiEscape.v[c];
+  }
 
   // Writes one code unit of a string: as it is, UTF-8 encoded, or escaped.
   [[gnu::noinline]] static Char* PutUnit(Char* d, char16_t c) {
