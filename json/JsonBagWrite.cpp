@@ -160,8 +160,9 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
     candidate = static_cast<uint64_t>((product >> shift) + (rest > half));
     return kInside;
   };
-  int hi = 17;  // the answer lies in [1, hi] if anywhere
-  while (hi > 1 && (U128{mantissa} * kPow10[hi]) >> shift >= uint64_t{1} << 62) --hi;
+  // The answer has at most seventeen significant digits, so with D digits before the point
+  // it lies in [1, 18 - D] if anywhere; the digits then stay below 10^18.
+  const int hi = std::min(17, 18 - CountDigits(static_cast<uint64_t>(std::fabs(value))));
   // Numbers in one document tend to have the same number of fraction digits, so the search
   // starts from the previous answer and walks down (or up) from it; every edge case gives up.
   int k = std::clamp(guess, 1, hi);
@@ -426,13 +427,44 @@ class Writer {
   }
 
   // Writes one item. Returns true when it opened a non-empty container whose items follow.
-  bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag, size_t level) {
+  // The name, and the values common in data (numbers, strings, null), are written inline in
+  // the loop over a container's items; the rest goes to WriteValue.
+  [[gnu::always_inline]] bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag,
+                                        size_t level) {
     if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
     if (ws_) Indent(level);
     if (name) {
       Escape(*name);
       Put(':');
     }
+    if (tag == kDouble && PutPlainDouble(cell.As<double>())) return false;
+    if (tag == kString) {
+      Escape(cell.As<PackedText>());
+      return false;
+    }
+    return WriteValue(name, cell, tag, level);
+  }
+
+  // Whole numbers and short fractions, written directly; false when the value needs the
+  // general path.
+  bool PutPlainDouble(double v) {
+    if (!(v > -1e15 && v < 1e15)) return false;
+    const int64_t whole = static_cast<int64_t>(v);
+    if (v == static_cast<double>(whole) && (whole != 0 || !std::signbit(v))) {
+      PutInteger(whole);
+      return true;
+    }
+    if (v < 1e-7 && v > -1e-7) return false;
+    Char* d = Room(40);
+    Char* end = PutShortFraction(d, v, fractionGuess_);
+    if (!end) return false;
+    n_ += static_cast<size_t>(end - d);
+    return true;
+  }
+
+  // Writes a value after its name.
+  [[gnu::noinline]] bool WriteValue(const PackedText* name, const Cell& cell, uint8_t tag,
+                                    size_t level) {
     char num[64];
     switch (tag) {
       case kEmpty:
@@ -457,22 +489,8 @@ class Writer {
         return false;
       case kDouble:
       case kSingle: {
+        // Doubles come here once PutPlainDouble has declined them.
         double v = tag == kDouble ? cell.As<double>() : cell.As<float>();
-        if (tag == kDouble && v > -1e15 && v < 1e15) {
-          // Whole numbers and short fractions, the common cases in data, are written directly.
-          const int64_t whole = static_cast<int64_t>(v);
-          if (v == static_cast<double>(whole) && (whole != 0 || !std::signbit(v))) {
-            PutInteger(whole);
-            return false;
-          }
-          if (v >= 1e-7 || v <= -1e-7) {
-            Char* d = Room(40);
-            if (Char* end = PutShortFraction(d, v, fractionGuess_)) {
-              n_ += static_cast<size_t>(end - d);
-              return false;
-            }
-          }
-        }
         if (!std::isfinite(v)) {
           const char* text = std::isnan(v) ? "NaN" : v > 0 ? "Infinity" : "-Infinity";
           throw Error(kErrInternal, u"JsonBag",
