@@ -10,9 +10,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "json/JsonBag.h"
 #include "json/JsonBagStore.h"
@@ -103,9 +110,9 @@ constexpr auto kPow10 = [] {
 
 // The number of decimal digits of v.
 inline int CountDigits(uint64_t v) {
-  int n = 1;
-  while (n < 20 && v >= kPow10[n]) ++n;
-  return n;
+  // From the bit length, t is the number of digits or one less.
+  const int t = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;
+  return t + 1 - ((v | 1) < kPow10[t]);
 }
 
 // Writes the decimal digits of v; returns the end.
@@ -153,8 +160,9 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
     candidate = static_cast<uint64_t>((product >> shift) + (rest > half));
     return kInside;
   };
-  int hi = 17;  // the answer lies in [1, hi] if anywhere
-  while (hi > 1 && (U128{mantissa} * kPow10[hi]) >> shift >= uint64_t{1} << 62) --hi;
+  // The answer has at most seventeen significant digits, so with D digits before the point
+  // it lies in [1, 18 - D] if anywhere; the digits then stay below 10^18.
+  const int hi = std::min(17, 18 - CountDigits(static_cast<uint64_t>(std::fabs(value))));
   // Numbers in one document tend to have the same number of fraction digits, so the search
   // starts from the previous answer and walks down (or up) from it; every edge case gives up.
   int k = std::clamp(guess, 1, hi);
@@ -260,6 +268,74 @@ size_t FormatFloating(char* out, double value, bool single) {
   return static_cast<size_t>(o - out);
 }
 
+// PlainBlock<Unit, Char>::Copy copies one block of kUnits source units to d, converted to
+// Char, and returns how many leading units are plain ASCII (written as they are: no control
+// character, quote, backslash or DEL, nothing from U+0080 up). Everything written from the
+// first other unit on is scratch that the caller overwrites. The caller makes sure kUnits
+// source units can be read and written.
+#if defined(__SSE2__)
+// Byte sources (Latin-1 text): sixteen at a time. A signed compare with 0x20 catches both the
+// control characters and the bytes from 0x80 up.
+inline unsigned PlainMask(__m128i x) {
+  const __m128i special = _mm_or_si128(
+      _mm_or_si128(_mm_cmplt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(x, _mm_set1_epi8('"'))),
+      _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\\')), _mm_cmpeq_epi8(x, _mm_set1_epi8(0x7F))));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+// Sixteen-bit sources: eight at a time, compared as signed numbers after flipping the top bit.
+inline unsigned PlainMask16(__m128i x) {
+  const __m128i flipped = _mm_xor_si128(x, _mm_set1_epi16(-0x8000));
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(flipped, _mm_set1_epi16(-0x8000 + 0x20)),
+                                _mm_cmpgt_epi16(flipped, _mm_set1_epi16(-0x8000 + 0x7E))),
+                   _mm_or_si128(_mm_cmpeq_epi16(x, _mm_set1_epi16('"')),
+                                _mm_cmpeq_epi16(x, _mm_set1_epi16('\\'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+template <class Unit, class Char>
+struct PlainBlock {
+  static constexpr size_t kUnits = 16 / sizeof(Unit);
+  static size_t Copy(const Unit* s, Char* d) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    unsigned mask;
+    if constexpr (sizeof(Unit) == 1) {
+      mask = PlainMask(x);
+      if constexpr (sizeof(Char) == 1) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), x);
+      } else {
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(x, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi8(x, zero));
+      }
+      return mask ? static_cast<size_t>(__builtin_ctz(mask)) : kUnits;
+    } else {
+      mask = PlainMask16(x);
+      if constexpr (sizeof(Char) == 1) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(x, x));
+      } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), x);
+      }
+      return mask ? static_cast<size_t>(__builtin_ctz(mask)) / 2 : kUnits;
+    }
+  }
+};
+#else
+template <class Unit, class Char>
+struct PlainBlock {
+  static constexpr size_t kUnits = 8;
+  static size_t Copy(const Unit* s, Char* d) {
+    for (size_t i = 0; i < kUnits; ++i) {
+      const char16_t c = s[i];
+      if (c >= 0x80 || kAsciiEscape.v[c]) return i;
+      d[i] = static_cast<Char>(c);
+    }
+    return kUnits;
+  }
+};
+#endif
+
 }  // namespace
 
 // Writes UTF-16 (Char = char16_t) or UTF-8 (Char = char) text.
@@ -268,8 +344,12 @@ class Writer {
  public:
   explicit Writer(bool whitespace) : ws_(whitespace) {}
 
+  ~Writer() { std::free(out_); }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
   std::basic_string<Char> Run(const JsonBag& top) {
-    out_.resize(1024);
+    Grow(1024);
     if (top.scalarRoot_ && top.count_ == 1) {
       // A document that was one value alone is written as that value.
       WriteItem(nullptr, Store::Cells(top)[0], Store::Tags(top)[0], 0);
@@ -278,36 +358,52 @@ class Writer {
     }
     while (!stack_.empty()) {
       Frame& f = stack_.back();
-      const JsonBag& node = *f.node;
       const size_t level = stack_.size();  // level of the items of the node on top
-      if (f.next < f.count) {
-        uint32_t i = f.next++;
-        const PackedText* name = node.isArray_ ? nullptr : &Store::Names(node)[i];
-        if (WriteItem(name, Store::Cells(node)[i], Store::Tags(node)[i], level)) continue;
+      // The items of the node on top, up to the first container that has items of its own:
+      // that one is pushed, and its items are written next. f is not used once it is pushed.
+      bool descended = false;
+      while (f.next < f.count) {
+        const uint32_t i = f.next++;
+        if (WriteItem(f.names ? &f.names[i] : nullptr, f.cells[i], f.tags[i], level)) {
+          descended = true;
+          break;
+        }
         AfterItem();
-      } else {
-        CloseNode(node.isArray_ ? ']' : '}', level - 1);
-        stack_.pop_back();
-        if (!stack_.empty()) AfterItem();
       }
+      if (descended) continue;
+      CloseNode(f.names ? '}' : ']', level - 1);
+      stack_.pop_back();
+      if (!stack_.empty()) AfterItem();
     }
-    out_.resize(n_);
-    return std::move(out_);
+    return std::basic_string<Char>(out_, n_);
   }
 
  private:
+  // A container being written: where its parts are (names is null for an array) and the
+  // next item to write.
   struct Frame {
-    const JsonBag* node;
+    const PackedText* names;
+    const Cell* cells;
+    const uint8_t* tags;
     uint32_t next;
     uint32_t count;
   };
 
   Char* Room(size_t k) {
-    if (n_ + k > out_.size()) [[unlikely]]
+    if (n_ + k > capacity_) [[unlikely]]
       Grow(k);
-    return out_.data() + n_;
+    return out_ + n_;
   }
-  [[gnu::noinline]] void Grow(size_t k) { out_.resize(std::max(out_.size() * 2, n_ + k + 512)); }
+  // The buffer is raw memory grown by realloc: nothing is filled in before it is written, and
+  // a large block can move without being copied.
+  [[gnu::noinline]] void Grow(size_t k) {
+    const size_t capacity = std::max(capacity_ * 2, n_ + k + 512);
+    if (capacity > SIZE_MAX / sizeof(Char)) throw std::bad_alloc();
+    void* grown = std::realloc(out_, capacity * sizeof(Char));
+    if (!grown) throw std::bad_alloc();
+    out_ = static_cast<Char*>(grown);
+    capacity_ = capacity;
+  }
   void Put(char c) { *Room(1) = static_cast<Char>(c), ++n_; }
   void PutAscii(const char* s, size_t k) {
     Char* d = Room(k);
@@ -331,13 +427,44 @@ class Writer {
   }
 
   // Writes one item. Returns true when it opened a non-empty container whose items follow.
-  bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag, size_t level) {
+  // The name, and the values common in data (numbers, strings, null), are written inline in
+  // the loop over a container's items; the rest goes to WriteValue.
+  [[gnu::always_inline]] bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag,
+                                        size_t level) {
     if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
     if (ws_) Indent(level);
     if (name) {
-      Escape(name->View());
+      Escape(*name);
       Put(':');
     }
+    if (tag == kDouble && PutPlainDouble(cell.As<double>())) return false;
+    if (tag == kString) {
+      Escape(cell.As<PackedText>());
+      return false;
+    }
+    return WriteValue(name, cell, tag, level);
+  }
+
+  // Whole numbers and short fractions, written directly; false when the value needs the
+  // general path.
+  bool PutPlainDouble(double v) {
+    if (!(v > -1e15 && v < 1e15)) return false;
+    const int64_t whole = static_cast<int64_t>(v);
+    if (v == static_cast<double>(whole) && (whole != 0 || !std::signbit(v))) {
+      PutInteger(whole);
+      return true;
+    }
+    if (v < 1e-7 && v > -1e-7) return false;
+    Char* d = Room(40);
+    Char* end = PutShortFraction(d, v, fractionGuess_);
+    if (!end) return false;
+    n_ += static_cast<size_t>(end - d);
+    return true;
+  }
+
+  // Writes a value after its name.
+  [[gnu::noinline]] bool WriteValue(const PackedText* name, const Cell& cell, uint8_t tag,
+                                    size_t level) {
     char num[64];
     switch (tag) {
       case kEmpty:
@@ -362,22 +489,8 @@ class Writer {
         return false;
       case kDouble:
       case kSingle: {
+        // Doubles come here once PutPlainDouble has declined them.
         double v = tag == kDouble ? cell.As<double>() : cell.As<float>();
-        if (tag == kDouble && v > -1e15 && v < 1e15) {
-          // Whole numbers and short fractions, the common cases in data, are written directly.
-          const int64_t whole = static_cast<int64_t>(v);
-          if (v == static_cast<double>(whole) && (whole != 0 || !std::signbit(v))) {
-            PutInteger(whole);
-            return false;
-          }
-          if (v >= 1e-7 || v <= -1e-7) {
-            Char* d = Room(40);
-            if (Char* end = PutShortFraction(d, v, fractionGuess_)) {
-              n_ += static_cast<size_t>(end - d);
-              return false;
-            }
-          }
-        }
         if (!std::isfinite(v)) {
           const char* text = std::isnan(v) ? "NaN" : v > 0 ? "Infinity" : "-Infinity";
           throw Error(kErrInternal, u"JsonBag",
@@ -409,7 +522,7 @@ class Writer {
         return false;
       }
       case kString: {
-        Escape(cell.As<PackedText>().View());
+        Escape(cell.As<PackedText>());
         return false;
       }
       case kBag:
@@ -465,7 +578,8 @@ class Writer {
       throw Error(kErrOutOfStack, u"JsonBag", u"Out of stack space");
     }
     if (ws_) PutAscii("\r\n", 2);
-    stack_.push_back(Frame{&node, 0, node.count_});
+    stack_.push_back(Frame{node.isArray_ ? nullptr : Store::Names(node), Store::Cells(node),
+                           Store::Tags(node), 0, node.count_});
     (void)level;
     return true;
   }
@@ -481,6 +595,29 @@ class Writer {
     }
   }
 
+  void Escape(const PackedText& text) {
+#if defined(__SSE2__)
+    if (text.tag != PackedText::kHeap) {
+      // An inline text (most names and short values) lies in the sixteen bytes of the
+      // PackedText, all readable, so one block check covers it. Its length field reads as a
+      // control character, so the block never counts as plain beyond the text.
+      const bool narrow = text.tag >= PackedText::kNarrowTag;
+      const size_t n = narrow ? text.tag - PackedText::kNarrowTag : text.tag;
+      Char* d = Room(2 + 16);
+      const size_t plain = narrow ? PlainBlock<unsigned char, Char>::Copy(text.bytes, d + 1)
+                                  : PlainBlock<char16_t, Char>::Copy(
+                                        reinterpret_cast<const char16_t*>(text.bytes), d + 1);
+      if (plain >= n) {
+        d[0] = '"';
+        d[n + 1] = '"';
+        n_ += n + 2;
+        return;
+      }
+    }
+#endif
+    Escape(text.View());
+  }
+
   void Escape(const Chars& text) {
     if (text.narrow) {
       Escape(text.Narrow(), text.n);
@@ -490,58 +627,84 @@ class Writer {
   }
 
   // Six units are enough for any code unit: an escape takes six, a UTF-8 encoding three.
+  // Runs of ASCII written as they are go a block at a time; the rest, and the last units that
+  // do not fill a block, go one at a time.
   template <class Unit>
-  void Escape(const Unit* s, size_t n) {
+  [[gnu::always_inline]] void Escape(const Unit* s, size_t n) {
+    using Block = PlainBlock<Unit, Char>;
     Char* d = Room(n * 6 + 2);
     Char* start = d;
     *d++ = '"';
-    for (size_t i = 0; i < n; ++i) {
-      char16_t c = s[i];
-      char e;
-      if (c < 0x80) {
-        e = kAsciiEscape.v[c];
-        if (!e) {
-          *d++ = static_cast<Char>(c);
-          continue;
-        }
-      } else if (!NeedsUnicodeEscape(c)) {
-        if constexpr (sizeof(Char) == 1) {
-          // Not a surrogate (those are escaped): one code unit is one code point.
-          if (c < 0x800) {
-            d[0] = static_cast<Char>(0xC0 | (c >> 6));
-            d[1] = static_cast<Char>(0x80 | (c & 0x3F));
-            d += 2;
-          } else {
-            d[0] = static_cast<Char>(0xE0 | (c >> 12));
-            d[1] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
-            d[2] = static_cast<Char>(0x80 | (c & 0x3F));
-            d += 3;
-          }
-        } else {
-          *d++ = c;
-        }
-        continue;
-      } else {
-        e = 'u';
+    size_t i = 0;
+    while (n - i >= Block::kUnits) {
+      const size_t k = Block::Copy(s + i, d);
+      i += k;
+      d += k;
+      if (k < Block::kUnits) {
+        do {
+          d = PutUnit(d, s[i++]);
+        } while (n - i >= Block::kUnits && !IsPlainAscii(s[i]));
       }
-      *d++ = '\\';
-      *d++ = static_cast<Char>(e);
-      if (e == 'u') {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        d[0] = kHex[c >> 12];
-        d[1] = kHex[(c >> 8) & 15];
-        d[2] = kHex[(c >> 4) & 15];
-        d[3] = kHex[c & 15];
-        d += 4;
+    }
+    for (; i < n; ++i) {
+      const char16_t c = s[i];
+      if (IsPlainAscii(c)) {
+        *d++ = static_cast<Char>(c);
+      } else {
+        d = PutUnit(d, c);
       }
     }
     *d++ = '"';
     n_ += static_cast<size_t>(d - start);
   }
 
+  static bool IsPlainAscii(char16_t c) {
+    return c < 0x80 && !kAsciiEscape.v[c];
+  }
+
+  // Writes one code unit of a string: as it is, UTF-8 encoded, or escaped.
+  [[gnu::noinline]] static Char* PutUnit(Char* d, char16_t c) {
+    char e;
+    if (c < 0x80) {
+      e = kAsciiEscape.v[c];
+      if (!e) {
+        *d = static_cast<Char>(c);
+        return d + 1;
+      }
+    } else if (!NeedsUnicodeEscape(c)) {
+      if constexpr (sizeof(Char) == 1) {
+        // Not a surrogate (those are escaped): one code unit is one code point.
+        if (c < 0x800) {
+          d[0] = static_cast<Char>(0xC0 | (c >> 6));
+          d[1] = static_cast<Char>(0x80 | (c & 0x3F));
+          return d + 2;
+        }
+        d[0] = static_cast<Char>(0xE0 | (c >> 12));
+        d[1] = static_cast<Char>(0x80 | ((c >> 6) & 0x3F));
+        d[2] = static_cast<Char>(0x80 | (c & 0x3F));
+        return d + 3;
+      } else {
+        *d = c;
+        return d + 1;
+      }
+    } else {
+      e = 'u';
+    }
+    d[0] = '\\';
+    d[1] = static_cast<Char>(e);
+    if (e != 'u') return d + 2;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    d[2] = kHex[c >> 12];
+    d[3] = kHex[(c >> 8) & 15];
+    d[4] = kHex[(c >> 4) & 15];
+    d[5] = kHex[c & 15];
+    return d + 6;
+  }
+
   bool ws_;
   int fractionGuess_ = 1;  // fraction digits of the last short fraction written
-  std::basic_string<Char> out_;
+  Char* out_ = nullptr;
+  size_t capacity_ = 0;
   size_t n_ = 0;
   std::vector<Frame> stack_;
 };

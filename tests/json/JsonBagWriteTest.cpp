@@ -135,6 +135,44 @@ TEST(JsonBagWrite, StringEscapes) {
   EXPECT_EQ(Json(obj), "{\"a\\\"b\\u200B\":1}");
 }
 
+// Long strings are copied in blocks up to the first character that needs care. Put one such
+// character at every place of strings around the block sizes, in names and values, in text
+// held as bytes and (with a CJK character added) as 16-bit units, in both output encodings.
+TEST(JsonBagWrite, EscapesAtEveryPlaceOfLongStrings) {
+  struct Case {
+    char16_t c;
+    const char* written;
+  };
+  const Case cases[] = {{u'"', "\\\""},      {u'\\', "\\\\"},     {u'\n', "\\n"},
+                        {0x1F, "\\u001F"},   {0x7F, "\\u007F"},   {0x80, "\\u0080"},
+                        {0xE9, "\u00e9"},    {0x200B, "\\u200B"}, {0x4E2D, "\u4e2d"},
+                        {0xD800, "\\uD800"}, {u' ', " "},         {u'~', "~"}};
+  for (const Case& k : cases) {
+    for (size_t len : {1, 7, 8, 9, 15, 16, 17, 23, 24, 25, 31, 32, 33, 47}) {
+      for (size_t at = 0; at < len; ++at) {
+        for (const char* tail : {"", "\u4e2d"}) {
+          std::u16string text(len, u'x');
+          text[at] = k.c;
+          if (*tail) text += u'\u4e2d';
+          const std::string expected = "\"" + std::string(at, 'x') + k.written +
+                                       std::string(len - at - 1, 'x') + tail + "\"";
+          JsonBag array;
+          array.SetIsArray(true);
+          array.SetItem(Variant::Null(), text);
+          JsonBag object;
+          object.SetItem(text, 1);
+          SCOPED_TRACE(::testing::Message()
+                       << "unit " << int{k.c} << " at " << at << " of " << len);
+          EXPECT_EQ(Json(array), "[" + expected + "]");
+          EXPECT_EQ(array.JSONUtf8(), "[" + expected + "]");
+          EXPECT_EQ(Json(object), "{" + expected + ":1}");
+          EXPECT_EQ(object.JSONUtf8(), "{" + expected + ":1}");
+        }
+      }
+    }
+  }
+}
+
 TEST(JsonBagWrite, UnsupportedKindsFailWithError51) {
   JsonBag bag;
   bag.SetIsArray(true);
