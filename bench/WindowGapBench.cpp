@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -28,6 +30,7 @@
 #include "db/Connection.h"
 #include "runtime/Application.h"
 #include "runtime/RecordingUserInterface.h"
+#include "runtime/Text.h"
 #include "service/frmKestrola.h"
 #include "tests/db/DbTestEnv.h"
 
@@ -125,11 +128,18 @@ void BM_WindowGap_PrinterTakesNoData(benchmark::State& state) {
     for (const auto& s : DbTestEnv::QueueSchema()) c.Execute(s);
     c.Execute(u"insert into impresora values (1,'Caja','USB1','raw',1,'Caja','A',1,1)");
     c.Execute(u"insert into colaimpresion values (1,1,0,'2026-12-08 10:00:00','caja','T')");
+    // A receipt larger than the pipe holds, so that its delivery waits on the reader.
     c.Execute(u"insert into detallecolaimpresion values (1,1,'TICKET')");
+    for (int i = 2; i <= 2000; ++i) {
+      c.Execute(u"insert into detallecolaimpresion values (1," + Text::FromUtf8(std::to_string(i)) +
+                u",'" + std::u16string(60, u'x') + u"')");
+    }
     c.Close();
   }
   WriteConfig(dir, t);
   for (auto _ : state) {
+    // The device is open (the printer is on) but takes no data until the measurement ends.
+    const int lectura = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     frmKestrola w;
     w.SetContador([](const std::u16string&) { return int16_t{1}; });
     w.Form_Load();
@@ -139,11 +149,14 @@ void BM_WindowGap_PrinterTakesNoData(benchmark::State& state) {
     Medida m = Medir(w, 2000ms);
     // The device starts reading: the worker delivers the job and ends.
     std::thread lector([&] {
-      int fd = ::open(device.c_str(), O_RDONLY);
       char buffer[4096];
-      while (fd >= 0 && ::read(fd, buffer, sizeof buffer) > 0) {
+      while (lectura >= 0) {
+        pollfd p{lectura, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) break;
+        ssize_t n = ::read(lectura, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EAGAIN)) break;  // the writer closed
       }
-      if (fd >= 0) ::close(fd);
+      if (lectura >= 0) ::close(lectura);
     });
     w.DetenerServicio();
     lector.join();
