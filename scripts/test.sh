@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds, and runs every test (unit, database,
+# The whole test suite: installs what is missing, checks that every C++ file is formatted as
+# .clang-format says, builds, and runs every test (unit, database,
 # CUPS and window tests start their own servers). Then builds again with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer (any finding fails the run) and runs the
 # tests once more. Both builds, one by GCC and one by clang, treat warnings as errors.
@@ -9,6 +10,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
+bash "$top/scripts/check-format.sh"
 
 BUILD_DIR="$top/build" bash "$top/scripts/build.sh" -DKESTROLA_WERROR=ON "$@"
 (cd "$top/build" && ctest --output-on-failure -j2 --timeout 600)
