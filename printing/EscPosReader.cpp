@@ -66,11 +66,18 @@ bool SameLook(const ReceiptSpan& a, const ReceiptSpan& b) {
          a.bold == b.bold && a.underline == b.underline && a.red == b.red;
 }
 
-// Sets an on/off attribute from the bits of `mask` in a command's argument; an argument cut
-// off by the end of the document (-1) leaves it as it was.
-void SetFlag(bool& flag, int arg, int mask) {
-  if (arg >= 0) flag = (arg & mask) != 0;
-}
+// ESC commands that switch one attribute on or off, and the bits of their argument that do it.
+struct FlagCommand {
+  int command;
+  bool ReceiptSpan::*flag;
+  int mask;
+};
+constexpr FlagCommand kFlagCommands[] = {
+    {'M', &ReceiptSpan::fontB, 1},
+    {'E', &ReceiptSpan::bold, 1},
+    {'-', &ReceiptSpan::underline, 3},
+    {'r', &ReceiptSpan::red, 1},
+};
 
 // What the printer holds while it reads a document: the attributes and barcode settings in
 // effect, the line being filled and what it has done so far.
@@ -112,20 +119,14 @@ class Reading {
         style_ = ReceiptSpan{};
         barcode_ = BarcodeSettings{};
         break;
-      case 'M':
-        SetFlag(style_.fontB, arg, 1);
-        break;
-      case 'E':
-        SetFlag(style_.bold, arg, 1);
-        break;
-      case '-':
-        SetFlag(style_.underline, arg, 3);
-        break;
-      case 'r':
-        SetFlag(style_.red, arg, 1);
-        break;
       case 'p':
         Add(ReceiptItem::Kind::Drawer);
+        break;
+      default:
+        // An argument cut off by the end of the document (-1) leaves the attribute as it was.
+        for (const FlagCommand& f : kFlagCommands) {
+          if (f.command == command && arg >= 0) style_.*f.flag = (arg & f.mask) != 0;
+        }
         break;
     }
     return EscLength(command);
