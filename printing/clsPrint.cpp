@@ -1,5 +1,7 @@
 #include "printing/clsPrint.h"
 
+#include <initializer_list>
+
 #include "printing/Printers.h"
 #include "runtime/Text.h"
 
@@ -127,6 +129,8 @@ std::optional<Error> clsPrint::CheckText(std::u16string_view texto) {
   return Scan(ReplaceLineBreaks(texto), nullptr);
 }
 
+// The test receipt, part by part. The numbers are its steps, in the order the printer receives
+// them.
 namespace {
 void SetSizeAndFace(Printer& p, double size, const char16_t* face) {
   p.SetFontSize(size);
@@ -137,7 +141,6 @@ void PrintLines(Printer& p, std::initializer_list<const char16_t*> lines) {
   for (const char16_t* line : lines) p.Print(line);
 }
 
-// The numbers are the steps of the test receipt, in the order the printer receives them.
 void PrintTestHeading(Printer& p) {
   SetSizeAndFace(p, 9.5, kFaceControl);  // 1
   p.Print(u"x");
