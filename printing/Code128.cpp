@@ -35,71 +35,107 @@ std::string_view Pattern(int symbol) {
   return symbol >= 0 && symbol < static_cast<int>(kPatterns.size()) ? kPatterns[symbol] : "";
 }
 
+namespace {
+// Turns data characters and escapes into symbol values, keeping the code set in use and
+// whether the next character is shifted into the other of sets A and B.
+class Encoder {
+ public:
+  explicit Encoder(char set) : set_(set) {
+    symbols_.push_back(set == 'A' ? 103 : set == 'B' ? 104 : 105);
+  }
+
+  // The escape "{m": a code set change (A, B, C), a shift (S), a function code (1 to 4) or
+  // a literal "{". False when it cannot stand here.
+  bool Escape(char m) {
+    if (m == 'A' || m == 'B' || m == 'C') {
+      if (shift_) return false;
+      if (m != set_) symbols_.push_back(m == 'A' ? 101 : m == 'B' ? 100 : 99);
+      set_ = m;
+      return true;
+    }
+    if (m == 'S') {
+      if (set_ == 'C' || shift_) return false;
+      symbols_.push_back(98);
+      shift_ = true;
+      return true;
+    }
+    const char active = Active();
+    if (m == '1') {
+      symbols_.push_back(102);
+    } else if (m == '2' || m == '3') {
+      if (active == 'C') return false;
+      symbols_.push_back(m == '2' ? 97 : 96);
+    } else if (m == '4') {
+      if (active == 'C') return false;
+      symbols_.push_back(active == 'A' ? 101 : 100);
+    } else if (m == '{') {
+      if (active != 'B') return false;
+      symbols_.push_back('{' - 32);
+    } else {
+      return false;
+    }
+    shift_ = false;
+    return true;
+  }
+
+  // The data at `i`: two digits in set C, one character in sets A and B. Moves `i` past it;
+  // false when the set cannot encode it.
+  bool Data(std::string_view data, size_t& i) {
+    if (Active() == 'C') {
+      if (i + 1 >= data.size() || data[i] < '0' || data[i] > '9' || data[i + 1] < '0' ||
+          data[i + 1] > '9') {
+        return false;
+      }
+      symbols_.push_back((data[i] - '0') * 10 + (data[i + 1] - '0'));
+      i += 2;
+    } else {
+      int v = CharValue(Active(), static_cast<unsigned char>(data[i]));
+      if (v < 0) return false;
+      symbols_.push_back(v);
+      ++i;
+    }
+    shift_ = false;
+    return true;
+  }
+
+  // The symbols with the check symbol and the stop; none when a shift is left hanging.
+  std::optional<std::vector<int>> Finish() {
+    if (shift_) return std::nullopt;
+    long sum = symbols_[0];
+    for (size_t k = 1; k < symbols_.size(); ++k) sum += static_cast<long>(k) * symbols_[k];
+    symbols_.push_back(static_cast<int>(sum % 103));
+    symbols_.push_back(106);
+    return std::move(symbols_);
+  }
+
+ private:
+  // The set the next character is encoded in.
+  char Active() const { return shift_ ? (set_ == 'A' ? 'B' : 'A') : set_; }
+
+  std::vector<int> symbols_;
+  char set_;
+  bool shift_ = false;
+};
+}  // namespace
+
 std::optional<std::vector<int>> Encode(std::string_view data) {
   if (data.size() < 2 || data[0] != '{' || (data[1] != 'A' && data[1] != 'B' && data[1] != 'C')) {
     return std::nullopt;
   }
-  std::vector<int> symbols;
-  char set = data[1];
-  symbols.push_back(set == 'A' ? 103 : set == 'B' ? 104 : 105);
-  bool shift = false;
+  Encoder encoder(data[1]);
   size_t i = 2;
   while (i < data.size()) {
-    char active = shift ? (set == 'A' ? 'B' : 'A') : set;
+    bool encoded;
     if (data[i] == '{') {
       if (i + 1 >= data.size()) return std::nullopt;
-      char m = data[i + 1];
-      i += 2;
-      if (m == 'A' || m == 'B' || m == 'C') {
-        if (shift) return std::nullopt;
-        if (m != set) symbols.push_back(m == 'A' ? 101 : m == 'B' ? 100 : 99);
-        set = m;
-        continue;
-      }
-      if (m == 'S') {
-        if (set == 'C' || shift) return std::nullopt;
-        symbols.push_back(98);
-        shift = true;
-        continue;
-      }
-      if (m == '1') {
-        symbols.push_back(102);
-      } else if (m == '2' || m == '3') {
-        if (active == 'C') return std::nullopt;
-        symbols.push_back(m == '2' ? 97 : 96);
-      } else if (m == '4') {
-        if (active == 'C') return std::nullopt;
-        symbols.push_back(active == 'A' ? 101 : 100);
-      } else if (m == '{') {
-        if (active != 'B') return std::nullopt;
-        symbols.push_back('{' - 32);
-      } else {
-        return std::nullopt;
-      }
-      shift = false;
-      continue;
-    }
-    if (active == 'C') {
-      if (i + 1 >= data.size() || data[i] < '0' || data[i] > '9' || data[i + 1] < '0' ||
-          data[i + 1] > '9') {
-        return std::nullopt;
-      }
-      symbols.push_back((data[i] - '0') * 10 + (data[i + 1] - '0'));
+      encoded = encoder.Escape(data[i + 1]);
       i += 2;
     } else {
-      int v = CharValue(active, static_cast<unsigned char>(data[i]));
-      if (v < 0) return std::nullopt;
-      symbols.push_back(v);
-      ++i;
+      encoded = encoder.Data(data, i);
     }
-    shift = false;
+    if (!encoded) return std::nullopt;
   }
-  if (shift) return std::nullopt;
-  long sum = symbols[0];
-  for (size_t k = 1; k < symbols.size(); ++k) sum += static_cast<long>(k) * symbols[k];
-  symbols.push_back(static_cast<int>(sum % 103));
-  symbols.push_back(106);
-  return symbols;
+  return encoder.Finish();
 }
 
 std::string ReadableText(std::string_view data) {

@@ -1,5 +1,7 @@
 #include "printing/clsPrint.h"
 
+#include <initializer_list>
+
 #include "printing/Printers.h"
 #include "runtime/Text.h"
 
@@ -127,65 +129,88 @@ std::optional<Error> clsPrint::CheckText(std::u16string_view texto) {
   return Scan(ReplaceLineBreaks(texto), nullptr);
 }
 
-void clsPrint::PrintTest() {
-  Printer& p = Printers::CurrentOrThrow();
-  constexpr uint32_t kRed = 0xFF0000, kBlack = 0x000000;
-  auto sizeFace = [&](double size, const char16_t* face) {
-    p.SetFontSize(size);
-    p.SetFontName(face);
-  };
-  sizeFace(9.5, kFaceControl);  // 1
+// The test receipt, part by part. The numbers are its steps, in the order the printer receives
+// them.
+namespace {
+void SetSizeAndFace(Printer& p, double size, const char16_t* face) {
+  p.SetFontSize(size);
+  p.SetFontName(face);
+}
+
+void PrintLines(Printer& p, std::initializer_list<const char16_t*> lines) {
+  for (const char16_t* line : lines) p.Print(line);
+}
+
+void PrintTestHeading(Printer& p) {
+  SetSizeAndFace(p, 9.5, kFaceControl);  // 1
   p.Print(u"x");
-  sizeFace(19, kFaceA2x2);  // 2
+  SetSizeAndFace(p, 19, kFaceA2x2);  // 2
   p.Print(u"");
   p.SetFontBold(true);  // 3
   p.Print(u"ORVEN TEST\r\n");
   p.SetFontBold(false);  // 4
-  sizeFace(9.5, kFaceA1x1);
+  SetSizeAndFace(p, 9.5, kFaceA1x1);
   p.Print(u"Prueba de Impresion\r\n");
-  sizeFace(7, kFaceB2x1);  // 5
+  SetSizeAndFace(p, 7, kFaceB2x1);  // 5
   p.SetFontBold(true);
   p.Print(u"1-800-915-3355");
   p.SetFontBold(false);  // 6
-  sizeFace(9.5, kFaceControl);
+  SetSizeAndFace(p, 9.5, kFaceControl);
   p.Print(u"w");
-  sizeFace(9.5, kFaceA1x1);  // 7
-  p.Print(u"------------------------------------------");
-  p.Print(u"BIXOLON SRP-350 Printer               $999");  // 8
-  p.Print(u"SRP-770 Label Printer                 $749");  // 9
-  p.Print(u"SRP-370 Thermal Receipt Printer     $1,299");  // 10
-  p.Print(u"SRP-270 Impact Receipt Printer      $1,299");  // 11
-  p.Print(u"RIF-BT10                              $949");  // 12
-  p.Print(u"SMP600                                $349");  // 13
-  p.Print(u"SRP-500 Inkjet Receipt Printer        $249");  // 14
-  p.Print(u"------------------------------------------");  // 15
-  p.SetFontBold(true);                                     // 16
+}
+
+void PrintTestItems(Printer& p) {
+  SetSizeAndFace(p, 9.5, kFaceA1x1);  // 7 to 15
+  PrintLines(p, {
+                    u"------------------------------------------",
+                    u"BIXOLON SRP-350 Printer               $999",
+                    u"SRP-770 Label Printer                 $749",
+                    u"SRP-370 Thermal Receipt Printer     $1,299",
+                    u"SRP-270 Impact Receipt Printer      $1,299",
+                    u"RIF-BT10                              $949",
+                    u"SMP600                                $349",
+                    u"SRP-500 Inkjet Receipt Printer        $249",
+                    u"------------------------------------------",
+                });
+}
+
+void PrintTestTotals(Printer& p) {
+  constexpr uint32_t kRed = 0xFF0000, kBlack = 0x000000;
+  p.SetFontBold(true);  // 16
   p.SetForeColor(kRed);
-  sizeFace(7, kFaceB2x1);
+  SetSizeAndFace(p, 7, kFaceB2x1);
   p.Print(u"Total purchase :      $5,893\r\n");
   p.Print(u"Visa :                $5,893\r\n");  // 17
   p.SetFontBold(true);                           // 18
   p.Print(u"Change :                  $0");
   p.SetForeColor(kBlack);  // 19
   p.SetFontBold(false);
-  sizeFace(9.5, kFaceA1x1);
+  SetSizeAndFace(p, 9.5, kFaceA1x1);
   p.Print(u"------------------------------------------");
-  sizeFace(9.5, kFaceControl);  // 20
+}
+
+void PrintTestBarcodeAndFooter(Printer& p) {
+  SetSizeAndFace(p, 9.5, kFaceControl);  // 20
   p.Print(u"x");
-  sizeFace(9.5, kFaceControl);  // 21
+  SetSizeAndFace(p, 9.5, kFaceControl);  // 21
   p.Print(u"r");
-  sizeFace(20, kFaceCode128);  // 22
+  SetSizeAndFace(p, 20, kFaceCode128);  // 22
   p.Print(u"{A{S12235884584645");
-  sizeFace(9.5, kFaceA1x1);  // 23
-  p.Print(u"Date : 11/08/2014     Time : 09:32");
-  p.Print(u"No : 00018857302\r\n\r\n");                // 24
-  p.Print(u"FREE Receip Sample ");                     // 25
-  p.Print(u"With Purchase of ANY Dimension Desktop");  // 26
-  p.Print(u"Ends Today !\r\n");                        // 27
-  sizeFace(9.5, kFaceControl);                         // 28
-  p.Print(u"P");
-  p.Print(u"G");  // 29
-  p.Print(u"P");  // 30
+  SetSizeAndFace(p, 9.5, kFaceA1x1);  // 23 to 27
+  PrintLines(
+      p, {u"Date : 11/08/2014     Time : 09:32", u"No : 00018857302\r\n\r\n",
+          u"FREE Receip Sample ", u"With Purchase of ANY Dimension Desktop", u"Ends Today !\r\n"});
+  SetSizeAndFace(p, 9.5, kFaceControl);  // 28 to 30
+  PrintLines(p, {u"P", u"G", u"P"});
+}
+}  // namespace
+
+void clsPrint::PrintTest() {
+  Printer& p = Printers::CurrentOrThrow();
+  PrintTestHeading(p);
+  PrintTestItems(p);
+  PrintTestTotals(p);
+  PrintTestBarcodeAndFooter(p);
   p.EndDoc();
 }
 

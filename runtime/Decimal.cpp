@@ -60,31 +60,31 @@ bool ParseShort(std::string_view t, Decimal& out) {
   return true;
 }
 
-// Parses into `out`. Returns 0 on success, 13 for a malformed text, 6 for overflow.
-int ParseImpl(std::string_view t, Decimal& out) {
-  if (ParseShort(t, out)) return 0;
-  size_t i = 0, n = t.size();
-  while (i < n && IsBlank(t[i])) ++i;
-  while (n > i && IsBlank(t[n - 1])) --n;
+// A number text taken apart: value = (-1)^negative * digits * 10^power.
+struct ScannedNumber {
   bool negative = false;
-  if (i < n && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-  // Significant digits (leading zeros dropped), and the power of ten to apply to them.
-  std::string digits;
+  std::string digits;  // significant digits, leading zeros dropped
   long long power = 0;
+};
+
+// Reads digits with an optional "." from `i` up to the first other character. False when
+// there is not one digit.
+bool ScanMantissa(std::string_view t, size_t& i, size_t n, ScannedNumber& number) {
+  std::string& digits = number.digits;
   bool anyDigit = false, seenPoint = false;
   for (; i < n; ++i) {
     char c = t[i];
     if (c >= '0' && c <= '9') {
       anyDigit = true;
-      if (seenPoint) --power;
+      if (seenPoint) --number.power;
       if (digits.empty() && c == '0') continue;
       if (digits.size() < 64) {
         digits.push_back(c);
       } else {
         // Far beyond what a decimal holds: keep only whether anything non-zero follows.
-        if (!seenPoint) ++power;
+        if (!seenPoint) ++number.power;
         if (c != '0') digits.back() = digits.back() == '0' ? '1' : digits.back();
-        if (seenPoint) ++power;
+        if (seenPoint) ++number.power;
       }
     } else if (c == '.' && !seenPoint) {
       seenPoint = true;
@@ -92,57 +92,78 @@ int ParseImpl(std::string_view t, Decimal& out) {
       break;
     }
   }
-  if (!anyDigit) return kErrTypeMismatch;
-  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    bool expNegative = false;
-    if (i < n && (t[i] == '+' || t[i] == '-')) expNegative = t[i++] == '-';
-    if (i >= n || t[i] < '0' || t[i] > '9') return kErrTypeMismatch;
-    long long e = 0;
-    for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
-      if (e < 100000) e = e * 10 + (t[i] - '0');
-    }
-    power += expNegative ? -e : e;
+  return anyDigit;
+}
+
+// Reads an exponent ("e" or "E", an optional sign, digits) at `i`, if there is one, into the
+// power. False when the "e" has no digits.
+bool ScanExponent(std::string_view t, size_t& i, size_t n, long long& power) {
+  if (i >= n || (t[i] != 'e' && t[i] != 'E')) return true;
+  ++i;
+  bool expNegative = false;
+  if (i < n && (t[i] == '+' || t[i] == '-')) expNegative = t[i++] == '-';
+  if (i >= n || t[i] < '0' || t[i] > '9') return false;
+  long long e = 0;
+  for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
+    if (e < 100000) e = e * 10 + (t[i] - '0');
   }
-  if (i != n) return kErrTypeMismatch;
+  power += expNegative ? -e : e;
+  return true;
+}
+
+// Takes the text apart: blanks around, a sign, the mantissa and the exponent. Returns 0 or
+// 13 when the text is not a number.
+int ScanNumber(std::string_view t, ScannedNumber& number) {
+  size_t i = 0, n = t.size();
+  while (i < n && IsBlank(t[i])) ++i;
+  while (n > i && IsBlank(t[n - 1])) --n;
+  if (i < n && (t[i] == '+' || t[i] == '-')) number.negative = t[i++] == '-';
+  if (!ScanMantissa(t, i, n, number)) return kErrTypeMismatch;
+  if (!ScanExponent(t, i, n, number.power)) return kErrTypeMismatch;
+  return i == n ? 0 : kErrTypeMismatch;
+}
+
+// Removes the last k >= 1 digits, rounding half to even into those that remain.
+void DropDigits(std::string& digits, size_t k) {
+  if (k >= digits.size() + 1) {
+    digits.clear();
+    return;
+  }
+  bool sticky = false;
+  char round = k <= digits.size() ? digits[digits.size() - k] : '0';
+  for (size_t j = digits.size() - k + 1; j < digits.size(); ++j) sticky |= digits[j] != '0';
+  digits.resize(digits.size() - k);
+  bool up = round > '5' ||
+            (round == '5' && (sticky || (!digits.empty() && (digits.back() - '0') % 2 == 1)));
+  if (!up) return;
+  if (digits.empty()) {
+    digits.assign(1, '1');
+    return;
+  }
+  size_t p = digits.size();
+  while (p > 0 && digits[p - 1] == '9') digits[--p] = '0';
+  if (p == 0) {
+    digits.insert(digits.begin(), '1');
+  } else {
+    ++digits[p - 1];
+  }
+}
+
+// Converts a scanned number into `out`. Positive powers multiply the digits; negative ones
+// become the scale, and digits are dropped (rounding half to even) until at most 29 remain,
+// the scale is at most 28 and the mantissa fits in 96 bits. Returns 0 or 6 for overflow.
+int ToDecimal(ScannedNumber& number, Decimal& out) {
+  std::string& digits = number.digits;
   if (digits.empty()) {
     out = Decimal::FromParts(0, 0, false);
     return 0;
   }
-  // value = digits * 10^power. Positive powers multiply; negative ones become the scale.
-  long long scale = -power;
+  long long scale = -number.power;
   if (scale < 0) {
     if (static_cast<long long>(digits.size()) - scale > 29) return kErrOverflow;
     digits.append(static_cast<size_t>(-scale), '0');
     scale = 0;
   }
-  // Drop digits (rounding half to even) until at most 29 remain and the scale is at most 28.
-  auto dropDigits = [&](size_t k) {
-    // k >= 1 digits removed from the end; returns the rounded remaining digit string.
-    if (k >= digits.size() + 1) {
-      digits.clear();
-      return;
-    }
-    bool sticky = false;
-    char round = k <= digits.size() ? digits[digits.size() - k] : '0';
-    for (size_t j = digits.size() - k + 1; j < digits.size(); ++j) sticky |= digits[j] != '0';
-    digits.resize(digits.size() - k);
-    bool up = round > '5' ||
-              (round == '5' && (sticky || (!digits.empty() && (digits.back() - '0') % 2 == 1)));
-    if (up) {
-      if (digits.empty()) {
-        digits.assign(1, '1');
-        return;
-      }
-      size_t p = digits.size();
-      while (p > 0 && digits[p - 1] == '9') digits[--p] = '0';
-      if (p == 0) {
-        digits.insert(digits.begin(), '1');
-      } else {
-        ++digits[p - 1];
-      }
-    }
-  };
   for (;;) {
     size_t excess = 0;
     if (scale > Decimal::kMaxScale) excess = static_cast<size_t>(scale - Decimal::kMaxScale);
@@ -151,10 +172,10 @@ int ParseImpl(std::string_view t, Decimal& out) {
       if (static_cast<long long>(excess) > scale) return kErrOverflow;
       if (excess > digits.size()) {
         // Everything rounds away: the value is below the smallest step.
-        out = Decimal::FromParts(0, 0, negative);
+        out = Decimal::FromParts(0, 0, number.negative);
         return 0;
       }
-      dropDigits(excess);
+      DropDigits(digits, excess);
       scale -= static_cast<long long>(excess);
       continue;  // rounding may have added a digit
     }
@@ -162,13 +183,21 @@ int ParseImpl(std::string_view t, Decimal& out) {
     for (char c : digits) m = m * 10 + static_cast<unsigned>(c - '0');
     if (m >= kMantissaLimit) {
       if (scale == 0) return kErrOverflow;
-      dropDigits(1);
+      DropDigits(digits, 1);
       --scale;
       continue;
     }
-    out = Decimal::FromParts(m, static_cast<int>(scale), negative);
+    out = Decimal::FromParts(m, static_cast<int>(scale), number.negative);
     return 0;
   }
+}
+
+// Parses into `out`. Returns 0 on success, 13 for a malformed text, 6 for overflow.
+int ParseImpl(std::string_view t, Decimal& out) {
+  if (ParseShort(t, out)) return 0;
+  ScannedNumber number;
+  if (int err = ScanNumber(t, number)) return err;
+  return ToDecimal(number, out);
 }
 }  // namespace
 

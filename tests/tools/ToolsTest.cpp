@@ -109,4 +109,30 @@ TEST_F(ToolsTest, JsonbagStopsADocumentBeyondItsMemoryLimit) {
   }
 }
 
+TEST_F(ToolsTest, JsonToolsShareTheirCommandLine) {
+  std::ofstream(dir_ / "a.json") << "[\"a\"]";
+  struct Tool {
+    const char* path;
+    const char* output;  // of ["a"]
+  } tools[] = {{"jsonbag", "[\"a\"]\n"}, {"tools/jsonscript/jsonscript", "a"}};
+  for (const Tool& tool : tools) {
+    SCOPED_TRACE(tool.path);
+    // A file or standard input ("-" or nothing), with a byte-order mark or without, and the
+    // memory limit before or after the file.
+    for (const char* args :
+         {"a.json", "-", "", "--memory-limit 64 a.json", "a.json --memory-limit 64"}) {
+      Result r = Run(tool.path, args, "\xEF\xBB\xBF[\"a\"]");
+      EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+      EXPECT_EQ(r.out, tool.output) << args;
+    }
+    // Two files are refused, even when the first is an empty name.
+    for (const char* bad : {"--memory-limit 0", "--memory-limit x", "--memory-limit", "--nope",
+                            "a.json a.json", "'' a.json", "- a.json"}) {
+      Result r = Run(tool.path, bad, "[\"a\"]");
+      EXPECT_EQ(r.status, 2) << bad;
+      EXPECT_EQ(r.out, "") << bad;
+    }
+  }
+}
+
 }  // namespace

@@ -34,38 +34,30 @@ int Fail(int number, const std::u16string& description) {
 int main(int argc, char** argv) {
   using namespace kestrola;
   bool decimal = false, whitespace = false, strict = false;
-  const char* file = nullptr;
-  size_t memoryLimit = tools::kDefaultMemoryLimit;
+  tools::CommonOptions common;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--decimal") == 0) {
       decimal = true;
     } else if (std::strcmp(argv[i], "--whitespace") == 0) {
       whitespace = true;
-    } else if (std::strcmp(argv[i], "--memory-limit") == 0) {
-      if (i + 1 == argc || !tools::ParseMebibytes(argv[++i], memoryLimit)) return Usage();
     } else if (std::strcmp(argv[i], "--strict") == 0) {
       strict = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+    } else if (!tools::TakeCommonOption(argc, argv, i, common)) {
       return Usage();
-    } else if (file) {
-      return Usage();
-    } else {
-      file = argv[i];
     }
   }
 
-  tools::SetMemoryLimit(memoryLimit);
+  tools::SetMemoryLimit(common.memoryLimit);
   try {
     std::string input, error;
-    if (!tools::ReadInput(file ? file : "", input, error)) {
+    if (!tools::ReadInput(common.file ? common.file : "", input, error)) {
       std::cerr << "jsonbag: " << error << "\n";
       return 2;
     }
-    // A UTF-8 byte-order mark is not part of the text.
-    if (input.size() >= 3 && input.compare(0, 3, "\xEF\xBB\xBF") == 0) input.erase(0, 3);
+    tools::StripByteOrderMark(input);
     JsonBag bag;
     bag.SetDecimalMode(decimal);
     bag.SetStrict(strict);

@@ -37,33 +37,24 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace kestrola;
-  std::string file;
-  size_t memoryLimit = tools::kDefaultMemoryLimit;
+  tools::CommonOptions common;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--memory-limit") == 0) {
-      if (i + 1 == argc || !tools::ParseMebibytes(argv[++i], memoryLimit)) return Usage();
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      return Usage();
-    } else if (!file.empty()) {
-      return Usage();
-    } else {
-      file = argv[i];
-    }
+    if (!tools::TakeCommonOption(argc, argv, i, common)) return Usage();
   }
-  tools::SetMemoryLimit(memoryLimit);
+  tools::SetMemoryLimit(common.memoryLimit);
 
   try {
     std::string bytes, error;
-    if (!tools::ReadInput(file, bytes, error)) {
+    if (!tools::ReadInput(common.file ? common.file : "", bytes, error)) {
       std::cerr << "jsonscript: " << error << std::endl;
       return 2;
     }
     std::cin.clear();  // input boxes may still read lines after a script from standard input
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);  // byte order mark
+    tools::StripByteOrderMark(bytes);
     std::u16string script = Text::FromUtf8(bytes);
     bytes = std::string();
     cJSONScript evaluator;
-    evaluator.SetMemoryLimit(static_cast<int64_t>(memoryLimit));
+    evaluator.SetMemoryLimit(static_cast<int64_t>(common.memoryLimit));
     std::string out = Text::ToUtf8(evaluator.Eval(script));
     std::cout << out;
     std::cout.flush();

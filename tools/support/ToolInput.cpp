@@ -52,4 +52,18 @@ bool ParseMebibytes(const char* text, size_t& bytes) {
   return true;
 }
 
+bool TakeCommonOption(int argc, char** argv, int& i, CommonOptions& options) {
+  const char* arg = argv[i];
+  if (std::strcmp(arg, "--memory-limit") == 0) {
+    return i + 1 < argc && ParseMebibytes(argv[++i], options.memoryLimit);
+  }
+  if ((arg[0] == '-' && arg[1] != '\0') || options.file) return false;
+  options.file = arg;
+  return true;
+}
+
+void StripByteOrderMark(std::string& bytes) {
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+}
+
 }  // namespace kestrola::tools

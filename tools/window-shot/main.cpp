@@ -41,6 +41,69 @@ void Wait(int ms) {
   while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+// A sample morning in today's log.
+void WriteSampleLog() {
+  using namespace kestrola;
+  struct Linea {
+    int h, m, s;
+    const char16_t* texto;
+  } lineas[] = {
+      {8, 0, 2, u"Servicio Activo"},
+      {9, 12, 40, u"Trabajo 1017 no impreso: el renglón 3 es NULL"},
+      {10, 30, 58, u"Servicio Detenido"},
+      {10, 31, 0, u"Servicio Activo"},
+  };
+  Reloj::time_point momento;
+  Log::SetClock([&momento] { return momento; });
+  for (const Linea& l : lineas) {
+    momento = Hoy(l.h, l.m, l.s);
+    Log::EscribirLog(l.texto);
+  }
+  Log::SetClock(nullptr);
+}
+
+// The status line of the sample: connected, one printer ready and one failed over to it.
+void FillSampleStatus(kestrola::FotoEstado& f) {
+  using namespace kestrola;
+  f.conectado = true;
+  EstadoImpresora caja;
+  caja.id = 1;
+  caja.nombre = u"Caja";
+  EstadoImpresora barra;
+  barra.id = 3;
+  barra.nombre = u"Barra";
+  barra.situacion = EstadoImpresora::Situacion::Redirigida;
+  barra.desde = Hoy(10, 31, 4);
+  barra.causa = u"sin respuesta";
+  barra.redirigidaA = u"Caja";
+  f.impresoras = {caja, barra};
+  f.trabajosEnEspera = 2;
+  f.ultimoTrabajo = 1042;
+  f.ultimoTrabajoHora = Hoy(10, 33, 1);
+}
+
+// Shows the window over the sample and saves its picture as `out`. Returns the exit status.
+int Shoot(const std::string& out) {
+  using namespace kestrola;
+  frmKestrola w;
+  w.SetContador([](const std::u16string&) { return int16_t{1}; });
+  w.Form_Load();
+  w.Datos().Activo = true;  // shown as running; the timer stays off, so nothing is polled
+  w.Estado()->Actualizar(FillSampleStatus);
+  w.show();
+  Wait(800);  // the log follower fills the box, the status line refreshes
+  QPixmap shot = w.grab();
+  int rc = 0;
+  if (!shot.save(QString::fromStdString(out), "PNG")) {
+    std::fprintf(stderr, "window-shot: cannot write %s\n", out.c_str());
+    rc = 1;
+  } else {
+    std::printf("%s\n", out.c_str());
+  }
+  w.DetenerServicio();
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,58 +121,8 @@ int main(int argc, char** argv) {
   Application::SetPath(Text::FromUtf8(dir.string()));
   std::ofstream(dir / "config.ini") << "[Kestrola]\nServicioActivo=0\nTerminal=1\n";
 
-  // A sample morning in today's log.
-  struct Linea {
-    int h, m, s;
-    const char16_t* texto;
-  } lineas[] = {
-      {8, 0, 2, u"Servicio Activo"},
-      {9, 12, 40, u"Trabajo 1017 no impreso: el renglón 3 es NULL"},
-      {10, 30, 58, u"Servicio Detenido"},
-      {10, 31, 0, u"Servicio Activo"},
-  };
-  Reloj::time_point momento;
-  Log::SetClock([&momento] { return momento; });
-  for (const Linea& l : lineas) {
-    momento = Hoy(l.h, l.m, l.s);
-    Log::EscribirLog(l.texto);
-  }
-  Log::SetClock(nullptr);
-
-  int rc = 0;
-  {
-    frmKestrola w;
-    w.SetContador([](const std::u16string&) { return int16_t{1}; });
-    w.Form_Load();
-    w.Datos().Activo = true;  // shown as running; the timer stays off, so nothing is polled
-    w.Estado()->Actualizar([](FotoEstado& f) {
-      f.conectado = true;
-      EstadoImpresora caja;
-      caja.id = 1;
-      caja.nombre = u"Caja";
-      EstadoImpresora barra;
-      barra.id = 3;
-      barra.nombre = u"Barra";
-      barra.situacion = EstadoImpresora::Situacion::Redirigida;
-      barra.desde = Hoy(10, 31, 4);
-      barra.causa = u"sin respuesta";
-      barra.redirigidaA = u"Caja";
-      f.impresoras = {caja, barra};
-      f.trabajosEnEspera = 2;
-      f.ultimoTrabajo = 1042;
-      f.ultimoTrabajoHora = Hoy(10, 33, 1);
-    });
-    w.show();
-    Wait(800);  // the log follower fills the box, the status line refreshes
-    QPixmap shot = w.grab();
-    if (!shot.save(QString::fromStdString(out), "PNG")) {
-      std::fprintf(stderr, "window-shot: cannot write %s\n", out.c_str());
-      rc = 1;
-    } else {
-      std::printf("%s\n", out.c_str());
-    }
-    w.DetenerServicio();
-  }
+  WriteSampleLog();
+  int rc = Shoot(out);
   Application::SetUi(nullptr);
   fs::remove_all(dir);
   return rc;
