@@ -847,31 +847,42 @@ class Scanner : public Parser {
     int fracDigits = 0;
     bool seenPoint = false, exponent = false, exact = true;
     if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
+    // The whole part, then the fraction: separate loops, so that a digit costs one test.
     for (; p < end; ++p) {
-      const unsigned c = s[p];
-      if (c >= '0' && c <= '9') {
-        unsigned d = c - '0';
-        seenPoint ? ++fracDigits : ++intDigits;
+      const unsigned d = static_cast<unsigned>(s[p]) - '0';
+      if (d > 9) break;
+      ++intDigits;
+      if (digits < 19) {
+        mantissa = mantissa * 10 + d;
+        digits += mantissa != 0;
+      } else {
+        exact = false;
+      }
+    }
+    if (p < end && s[p] == '.') {
+      if (p == start + 1 && s[start] == '-') {
+        Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
+      }
+      seenPoint = true;
+      for (++p; p < end; ++p) {
+        const unsigned d = static_cast<unsigned>(s[p]) - '0';
+        if (d > 9) break;
+        ++fracDigits;
         if (digits < 19) {
           mantissa = mantissa * 10 + d;
           digits += mantissa != 0;
-          fraction += seenPoint;
+          ++fraction;
         } else {
           exact = false;
         }
-      } else if (c == '.') {
-        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
-        if (p == start + 1 && s[start] == '-') {
-          Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
-        }
-        seenPoint = true;
-      } else if (c == 'e' || c == 'E') {
-        ++p;
-        exponent = true;
-        break;
-      } else {
-        break;
       }
+      if (p < end && s[p] == '.') {
+        Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
+      }
+    }
+    if (p < end && (s[p] | 0x20) == 'e') {
+      ++p;
+      exponent = true;
     }
     int exp10 = 0;
     bool expShape = true;  // the exponent is one optional sign and then digits only
