@@ -864,7 +864,20 @@ class Scanner : public Parser {
         Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
       }
       seenPoint = true;
-      for (++p; p < end; ++p) {
+      ++p;
+      if constexpr (kUtf8) {
+        // Long fractions (coordinates, measurements) eight digits at a time, while all eight
+        // are significant and still fit the mantissa.
+        uint64_t eight;
+        while (mantissa != 0 && digits <= 11 && p + 8 <= end && EightDigits(s + p, eight)) {
+          mantissa = mantissa * 100000000 + eight;
+          digits += 8;
+          fraction += 8;
+          fracDigits += 8;
+          p += 8;
+        }
+      }
+      for (; p < end; ++p) {
         const unsigned d = static_cast<unsigned>(s[p]) - '0';
         if (d > 9) break;
         ++fracDigits;
@@ -903,6 +916,27 @@ class Scanner : public Parser {
       }
     }
     ConvertText(e, start, p);
+  }
+
+  // True when the eight bytes at s are all ASCII digits; their value is then in out.
+  static bool EightDigits(const unsigned char* s, uint64_t& out) {
+    uint64_t v;
+    std::memcpy(&v, s, sizeof v);
+    // Every byte 0x30..0x39: its high half is 3, and adding 6 keeps it 3.
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
+    if (((v & kHigh) | (((v + 0x0606060606060606u) & kHigh) >> 4)) != 0x3333333333333333u) {
+      return false;
+    }
+    v -= 0x3030303030303030u;  // the digits, first one in the lowest byte
+    v = v * 10 + (v >> 8);     // pairs: every other byte holds two digits' value
+    v = (((v & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32))) +
+         (((v >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32)))) >>
+        32;
+    out = v;
+    return true;
+  }
+  static bool EightDigits(const char16_t*, uint64_t&) {
+    return false;
   }
 
   // The exponent's sign and digits from p (just after the "e"), up to end: its value (capped,
