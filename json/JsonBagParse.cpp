@@ -866,15 +866,20 @@ class Scanner : public Parser {
       seenPoint = true;
       ++p;
       if constexpr (kUtf8) {
-        // Long fractions (coordinates, measurements) eight digits at a time, while all eight
-        // are significant and still fit the mantissa.
-        uint64_t eight;
-        while (mantissa != 0 && digits <= 11 && p + 8 <= end && EightDigits(s + p, eight)) {
-          mantissa = mantissa * 100000000 + eight;
-          digits += 8;
-          fraction += 8;
-          fracDigits += 8;
-          p += 8;
+        // Fractions up to eight digits at a time, while they surely fit the mantissa. A
+        // leading zero counts as a digit here, so a long fraction after many zeros may leave
+        // the exact path early (for the general conversion) but never overflows.
+        while (digits <= 11 && p + 8 <= end) {
+          static constexpr uint64_t kScale[] = {1,      10,      100,      1000,     10000,
+                                                100000, 1000000, 10000000, 100000000};
+          uint64_t value;
+          const int k = LeadingDigits(s + p, value);
+          mantissa = mantissa * kScale[k] + value;
+          digits += k;
+          fraction += k;
+          fracDigits += k;
+          p += static_cast<size_t>(k);
+          if (k < 8) break;
         }
       }
       for (; p < end; ++p) {
@@ -918,25 +923,34 @@ class Scanner : public Parser {
     ConvertText(e, start, p);
   }
 
-  // True when the eight bytes at s are all ASCII digits; their value is then in out.
-  static bool EightDigits(const unsigned char* s, uint64_t& out) {
+  // The number k (0 to 8) of ASCII digits that the eight bytes at s start with, and their
+  // value in out.
+  static int LeadingDigits(const unsigned char* s, uint64_t& out) {
     uint64_t v;
     std::memcpy(&v, s, sizeof v);
-    // Every byte 0x30..0x39: its high half is 3, and adding 6 keeps it 3.
+    // A byte 0x30..0x39 has the high half 3, and adding 6 keeps it 3; any other byte differs
+    // from 0x33 after this. (Carries and borrows only run towards later bytes, past the first
+    // one that is not a digit, which is all that counts.)
     constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
-    if (((v & kHigh) | (((v + 0x0606060606060606u) & kHigh) >> 4)) != 0x3333333333333333u) {
-      return false;
+    const uint64_t other =
+        ((v & kHigh) | (((v + 0x0606060606060606u) & kHigh) >> 4)) ^ 0x3333333333333333u;
+    const int k = other ? __builtin_ctzll(other) / 8 : 8;
+    if (k == 0) {
+      out = 0;
+      return 0;
     }
-    v -= 0x3030303030303030u;  // the digits, first one in the lowest byte
-    v = v * 10 + (v >> 8);     // pairs: every other byte holds two digits' value
+    // The k digits, first one in the lowest byte, moved up so that zeros lead.
+    v = (v - 0x3030303030303030u) << (8 * (8 - k));
+    v = v * 10 + (v >> 8);  // pairs: every other byte holds two digits' value
     v = (((v & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32))) +
          (((v >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32)))) >>
         32;
     out = v;
-    return true;
+    return k;
   }
-  static bool EightDigits(const char16_t*, uint64_t&) {
-    return false;
+  static int LeadingDigits(const char16_t*, uint64_t& out) {
+    out = 0;
+    return 0;
   }
 
   // The exponent's sign and digits from p (just after the "e"), up to end: its value (capped,
