@@ -839,61 +839,19 @@ class Scanner : public Parser {
     const Unit* s = s_;
     // Strict mode reads only the part of the text that has the number's strict form.
     const size_t end = kStrict ? StrictNumberEnd(start) : len_;
-    size_t p = start + 1;
-    uint64_t mantissa = 0;
-    int digits = 0;    // significant digits gathered into mantissa
-    int fraction = 0;  // fraction digits gathered into mantissa
+    Mantissa m;
     int intDigits = s[start] == '-' ? 0 : 1;
     int fracDigits = 0;
-    bool seenPoint = false, exponent = false, exact = true;
-    if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
+    bool seenPoint = false, exponent = false;
+    if (intDigits) m.value = s[start] - '0', m.digits = m.value != 0;
     // The whole part, then the fraction: separate loops, so that a digit costs one test.
-    for (; p < end; ++p) {
-      const unsigned d = static_cast<unsigned>(s[p]) - '0';
-      if (d > 9) break;
-      ++intDigits;
-      if (digits < 19) {
-        mantissa = mantissa * 10 + d;
-        digits += mantissa != 0;
-      } else {
-        exact = false;
-      }
-    }
+    size_t p = ReadDigits<false>(start + 1, end, m, intDigits);
     if (p < end && s[p] == '.') {
       if (p == start + 1 && s[start] == '-') {
         Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
       }
       seenPoint = true;
-      ++p;
-      if constexpr (kUtf8) {
-        // Fractions up to eight digits at a time, while they surely fit the mantissa. A
-        // leading zero counts as a digit here, so a long fraction after many zeros may leave
-        // the exact path early (for the general conversion) but never overflows.
-        while (digits <= 11 && p + 8 <= end) {
-          static constexpr uint64_t kScale[] = {1,      10,      100,      1000,     10000,
-                                                100000, 1000000, 10000000, 100000000};
-          uint64_t value;
-          const int k = LeadingDigits(s + p, value);
-          mantissa = mantissa * kScale[k] + value;
-          digits += k;
-          fraction += k;
-          fracDigits += k;
-          p += static_cast<size_t>(k);
-          if (k < 8) break;
-        }
-      }
-      for (; p < end; ++p) {
-        const unsigned d = static_cast<unsigned>(s[p]) - '0';
-        if (d > 9) break;
-        ++fracDigits;
-        if (digits < 19) {
-          mantissa = mantissa * 10 + d;
-          digits += mantissa != 0;
-          ++fraction;
-        } else {
-          exact = false;
-        }
-      }
+      p = ReadDigits<true>(ReadFractionBlocks(p + 1, end, m, fracDigits), end, m, fracDigits);
       if (p < end && s[p] == '.') {
         Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
       }
@@ -911,16 +869,63 @@ class Scanner : public Parser {
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
     }
     const bool negative = s[start] == '-';
-    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
-      const int e10 = exp10 - fraction;
+    if (!decimal_ && m.exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
       double value;
-      if (ExactDouble(mantissa, e10, value)) {
+      if (ExactDouble(m.value, exp10 - m.fraction, value)) {
         new (e.cell.raw) double(negative ? -value : value);
         e.tag = kDouble;
         return;
       }
     }
     ConvertText(e, start, p);
+  }
+
+  // The digits of a number gathered so far, as long as they fit.
+  struct Mantissa {
+    uint64_t value = 0;
+    int digits = 0;     // significant digits in value (or more, never fewer)
+    int fraction = 0;   // how many of them come after the point
+    bool exact = true;  // false once a digit did not fit
+  };
+
+  // Reads the digits from p on into m, counting them in count; returns where they end.
+  template <bool kFraction>
+  size_t ReadDigits(size_t p, size_t end, Mantissa& m, int& count) const {
+    for (; p < end; ++p) {
+      const unsigned d = static_cast<unsigned>(s_[p]) - '0';
+      if (d > 9) break;
+      ++count;
+      if (m.digits < 19) {
+        m.value = m.value * 10 + d;
+        m.digits += m.value != 0;
+        if constexpr (kFraction) ++m.fraction;
+      } else {
+        m.exact = false;
+      }
+    }
+    return p;
+  }
+
+  // UTF-8 text: fraction digits from p, up to eight at a time, while they surely fit the
+  // mantissa; ReadDigits takes the rest. A leading zero counts as a digit here, so a long
+  // fraction after many zeros may leave the exact path early (for the general conversion)
+  // but never overflows.
+  size_t ReadFractionBlocks(size_t p, size_t end, Mantissa& m, int& count) const {
+    if constexpr (kUtf8) {
+      static constexpr uint64_t kScale[] = {1,      10,      100,      1000,     10000,
+                                            100000, 1000000, 10000000, 100000000};
+      while (m.digits <= 11 && p + 8 <= end) {
+        uint64_t value;
+        const int k = LeadingDigits(s_ + p, value);
+        m.value = m.value * kScale[k] + value;
+        m.digits += k;
+        m.fraction += k;
+        count += k;
+        p += static_cast<size_t>(k);
+        if (k < 8) break;
+      }
+    }
+    return p;
   }
 
   // The number k (0 to 8) of ASCII digits that the eight bytes at s start with, and their
