@@ -177,7 +177,11 @@ void Store::RebuildIndex(JsonBag& b) {
   if (b.count_ <= kIndexFrom) return;
   uint32_t size = 16;
   while (size < b.count_ * 2u + 2) size *= 2;
-  h->index = new uint32_t[size]();
+  // Without memory for the index the object stays correct, only slower: Find scans the names
+  // and the next Append tries again. Not throwing here matters, since the callers have
+  // already stored or removed the item.
+  h->index = new (std::nothrow) uint32_t[size]();
+  if (!h->index) return;
   h->indexMask = size - 1;
   const PackedText* names = Names(b);
   for (uint32_t i = 0; i < b.count_; ++i) {
@@ -512,6 +516,40 @@ Variant JsonBag::Item(const Variant& key) const {
   return jsonbag::CellToVariant(Store::Cells(*this)[pos], Store::Tags(*this)[pos]);
 }
 
+namespace {
+
+// A value converted for storing that no node holds yet: released on the way out unless it
+// was handed over to a node.
+struct LooseCell {
+  jsonbag::Cell cell;
+  uint8_t tag;
+  bool owned = true;
+  explicit LooseCell(const Variant& value) { jsonbag::CellFromVariant(cell, tag, value); }
+  LooseCell(const LooseCell&) = delete;
+  LooseCell& operator=(const LooseCell&) = delete;
+  ~LooseCell() {
+    if (owned) jsonbag::DestroyCell(cell, tag);
+  }
+  void HandedOver() { owned = false; }
+};
+
+// A member name that no node holds yet, like LooseCell.
+struct LooseText {
+  jsonbag::PackedText text;
+  bool owned = true;
+  explicit LooseText(const std::u16string& name) {
+    jsonbag::InitText(text, name.data(), name.size());
+  }
+  LooseText(const LooseText&) = delete;
+  LooseText& operator=(const LooseText&) = delete;
+  ~LooseText() {
+    if (owned) jsonbag::DestroyText(text);
+  }
+  void HandedOver() { owned = false; }
+};
+
+}  // namespace
+
 void JsonBag::SetItem(const Variant& key, const Variant& value) {
   scalarRoot_ = 0;
   if (isArray_) {
@@ -520,16 +558,10 @@ void JsonBag::SetItem(const Variant& key, const Variant& value) {
     }
     int64_t index = key.IsNull() ? int64_t{count_} + 1 : KeyToIndex(key);
     if (index < 1) StoreFail(kErrSubscript);
-    Cell cell;
-    uint8_t tag;
-    jsonbag::CellFromVariant(cell, tag, value);
+    LooseCell loose(value);
     if (index > count_) {
-      try {
-        Store::Append(*this, cell, tag, nullptr);
-      } catch (...) {
-        jsonbag::DestroyCell(cell, tag);
-        throw;
-      }
+      Store::Append(*this, loose.cell, loose.tag, nullptr);
+      loose.HandedOver();
       return;
     }
     // Replace in place: the element keeps its position.
@@ -538,8 +570,9 @@ void JsonBag::SetItem(const Variant& key, const Variant& value) {
     Cell old;
     std::memcpy(&old, &slot, sizeof(Cell));
     uint8_t oldTag = slotTag;
-    std::memcpy(&slot, &cell, sizeof(Cell));
-    slotTag = tag;
+    std::memcpy(&slot, &loose.cell, sizeof(Cell));
+    slotTag = loose.tag;
+    loose.HandedOver();
     jsonbag::DestroyCell(old, oldTag);
     return;
   }
@@ -547,26 +580,14 @@ void JsonBag::SetItem(const Variant& key, const Variant& value) {
     Raise(kErrInvalidCall, u"Object values can only be changed or added by key not by index");
   }
   const std::u16string& name = key.AsString();
-  Cell cell;
-  uint8_t tag;
-  jsonbag::CellFromVariant(cell, tag, value);
-  PackedText text;
-  try {
-    jsonbag::InitText(text, name.data(), name.size());
-  } catch (...) {
-    jsonbag::DestroyCell(cell, tag);
-    throw;
-  }
+  LooseCell loose(value);
+  LooseText text(name);
   // An existing member is replaced by a new one at the end of the member order.
   int64_t pos = Store::Find(*this, name);
   if (pos >= 0) Store::RemoveAt(*this, static_cast<uint32_t>(pos));
-  try {
-    Store::Append(*this, cell, tag, &text);
-  } catch (...) {
-    jsonbag::DestroyCell(cell, tag);
-    jsonbag::DestroyText(text);
-    throw;
-  }
+  Store::Append(*this, loose.cell, loose.tag, &text.text);
+  loose.HandedOver();
+  text.HandedOver();
 }
 
 std::u16string JsonBag::Name(int32_t index) const {

@@ -124,6 +124,79 @@ class EntryStack {
   size_t capacity_ = 0;
 };
 
+// The items of a long array, moved off the scratch stack while the array is still being read,
+// so that its entries (40 bytes each) do not pile up until it closes. The block has the layout
+// of an ordinary array block, [Cell x cap][tag x cap], and becomes the array's own block,
+// trimmed to its exact size, when the array closes. It grows by half at a time, which bounds
+// how far the parse's peak passes what the document then holds.
+class SpillBlock {
+ public:
+  SpillBlock() = default;
+  SpillBlock(SpillBlock&& o) noexcept : block_(o.block_), size_(o.size_), capacity_(o.capacity_) {
+    o.block_ = nullptr;
+    o.size_ = o.capacity_ = 0;
+  }
+  SpillBlock& operator=(SpillBlock&&) = delete;
+  ~SpillBlock() {
+    if (!block_) return;
+    for (uint32_t i = 0; i < size_; ++i) DestroyCell(Cells()[i], Tags()[i]);
+    std::free(block_);
+  }
+
+  bool empty() const { return block_ == nullptr; }
+  uint32_t size() const { return size_; }
+
+  // Takes over the values of the entries [first, last) that are still held (not dropped).
+  // On failure (out of memory) the entries are left as they were.
+  void Take(Entry* first, Entry* last, uint8_t dropped) {
+    Reserve(size_ + static_cast<size_t>(last - first));
+    Cell* cells = Cells();
+    uint8_t* tags = Tags();
+    for (Entry* e = first; e != last; ++e) {
+      if (e->tag == dropped) continue;
+      std::memcpy(&cells[size_], &e->cell, sizeof(Cell));
+      tags[size_++] = e->tag;
+      e->tag = dropped;  // moved; nothing left to release
+    }
+  }
+
+  // Gives up the block, trimmed to exactly size() items; the caller owns it from now on.
+  void* Release() {
+    if (size_ < capacity_) {
+      std::memmove(Cells() + size_, Tags(), size_);
+      // Shrinking keeps the block where it is or moves it; either way it stays valid.
+      if (void* p = std::realloc(block_, Store::BlockBytes(size_, true))) block_ = p;
+      capacity_ = size_;
+    }
+    void* block = block_;
+    block_ = nullptr;
+    size_ = capacity_ = 0;
+    return block;
+  }
+
+ private:
+  Cell* Cells() const { return static_cast<Cell*>(block_); }
+  uint8_t* Tags() const { return static_cast<uint8_t*>(block_) + size_t{capacity_} * sizeof(Cell); }
+
+  void Reserve(size_t n) {
+    if (n <= capacity_) return;
+    if (n > Store::kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+    const auto capacity = static_cast<uint32_t>(
+        std::min<size_t>(std::max<size_t>(n, capacity_ + capacity_ / 2), Store::kMaxCapacity));
+    void* p = std::realloc(block_, Store::BlockBytes(capacity, true));
+    if (!p) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+    block_ = p;
+    // The tags follow the cells: move them up to the end of the larger cell area.
+    std::memmove(Cells() + capacity, static_cast<char*>(block_) + size_t{capacity_} * sizeof(Cell),
+                 size_);
+    capacity_ = capacity;
+  }
+
+  void* block_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
+};
+
 }  // namespace
 
 // What does not depend on the width of the text: the containers being built, the scratch
@@ -144,9 +217,25 @@ class Parser {
     JsonBag* node;  // the root; children are made when they close, at their final size
     size_t start;   // its first entry on the scratch stack
     bool isArray;
-    bool seen;   // the container has read its first item
-    bool comma;  // the last thing read in it was a comma
+    bool seen;       // the container has read its first item
+    bool comma;      // the last thing read in it was a comma
+    uint32_t spill;  // a long array: its SpillBlock is spills_[spill - 1]; 0 for none
   };
+
+  // An array keeps at most this many items on the scratch stack; more are moved to its
+  // spill block. Shorter arrays are built straight from the stack, in one allocation with
+  // their node.
+  static constexpr size_t kSpillFrom = 256;
+
+  // Moves the array's items from the scratch stack to its spill block.
+  [[gnu::noinline]] void Spill(Frame& f) {
+    if (!f.spill) {
+      spills_.emplace_back();
+      f.spill = static_cast<uint32_t>(spills_.size());
+    }
+    spills_[f.spill - 1].Take(scratch_.begin() + f.start, scratch_.end(), kDropped);
+    scratch_.resize(f.start);
+  }
 
   // The root becomes an array holding the one value on the scratch stack, written back alone.
   void FinishLoneValue() {
@@ -163,7 +252,7 @@ class Parser {
 
   void OpenRoot(bool isArray) {
     root_.isArray_ = isArray;
-    frames_.push_back(Frame{&root_, 0, isArray, false, false});
+    frames_.push_back(Frame{&root_, 0, isArray, false, false, 0});
   }
 
   // Stores a string's characters in out. Member names longer than the inline size share one
@@ -222,20 +311,27 @@ class Parser {
   void Close() {
     // The frame is popped only once its node is built, so that a failure leaves the open
     // containers as they were for Salvage.
-    const Frame f = frames_.back();
-    const size_t last = scratch_.size();
-    if (f.node) {
-      Finish(*f.node, f.start, last);
-      frames_.pop_back();
-      scratch_.resize(f.start);
-      return;
+    Frame& f = frames_.back();
+    const size_t start = f.start, last = scratch_.size();
+    std::shared_ptr<JsonBag> child;
+    if (f.spill) {
+      // The spill blocks of the open arrays form a stack too: this one is the last.
+      Spill(f);
+      child = f.node ? nullptr : Store::NewWithBlock(true, 0);
+      SpillBlock& spill = spills_.back();
+      const uint32_t n = spill.size();
+      Store::Adopt(f.node ? *f.node : *child, n, spill.Release());
+      spills_.pop_back();
+    } else if (f.node) {
+      Finish(*f.node, start, last);
+    } else {
+      child = Store::NewWithBlock(f.isArray, Kept(f.isArray, start, last));
+      Fill(*child, start, last);
     }
-    const uint32_t kept = Kept(f.isArray, f.start, last);
-    std::shared_ptr<JsonBag> child = Store::NewWithBlock(f.isArray, kept);
-    child->decimalMode_ = decimal_;
-    Fill(*child, f.start, last);
     frames_.pop_back();
-    scratch_.resize(f.start);
+    scratch_.resize(start);
+    if (!child) return;
+    child->decimalMode_ = decimal_;
     Entry& e = scratch_.back();
     new (e.cell.raw) ObjectRef(std::move(child));
     e.tag = kBag;
@@ -327,26 +423,31 @@ class Parser {
     e.tag = kDropped;
   }
 
-  // After an error the root keeps the items it had completed; open children are discarded.
+  // After an error the root keeps the items it had completed; open children are discarded,
+  // with what they had spilled.
   void Salvage() {
     size_t end = frames_.size() > 1 ? frames_[1].start : scratch_.size();
-    frames_.clear();
     for (size_t i = end; i < scratch_.size(); ++i) DestroyEntry(scratch_[i]);
     for (size_t i = 0; i < end; ++i) {
       if (scratch_[i].tag == kPending) DestroyEntry(scratch_[i]);
     }
     scratch_.resize(end);
+    if (frames_.empty()) return;
+    frames_.resize(1);
+    spills_.resize(frames_[0].spill);
     try {
-      Finish(root_, 0, end);
-      scratch_.clear();
-    } catch (...) {
-      // Out of memory while salvaging: the destructor releases the entries.
+      Close();
+    } catch (const Error&) {
+      // Out of memory while salvaging: the caller sees the parse's own error, and the
+      // destructor releases what is left on the stack and in the root's frame.
+    } catch (const std::bad_alloc&) {
     }
   }
 
   JsonBag& root_;
   bool decimal_;
   std::vector<Frame> frames_;
+  std::vector<SpillBlock> spills_;
   EntryStack scratch_;
   std::u16string buffer_;  // a string's characters once escapes or UTF-8 are decoded
   std::string num_;
@@ -377,6 +478,8 @@ class Scanner : public Parser {
     try {
       Loop();
     } catch (...) {
+      // Whatever stopped the parse (bad text, no memory), the root keeps the items it had
+      // completed; the exception itself goes on to the caller unchanged.
       Salvage();
       throw;
     }
@@ -491,6 +594,10 @@ class Scanner : public Parser {
             f.seen = true;
             f.comma = false;
           }
+          // A long array moves its items off the stack as it goes (here, between two items,
+          // all of them are complete).
+          if (scratch_.size() - f.start >= kSpillFrom) [[unlikely]]
+            Spill(f);
           scratch_.PushPending();
           ParseValue();
         }
@@ -542,7 +649,7 @@ class Scanner : public Parser {
         Fail(kErrOutOfStack, u"Out of stack space at character ", ErrorAt(pos_));
       }
       ++pos_;
-      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false, false});
+      frames_.push_back(Frame{nullptr, scratch_.size(), c == '[', false, false, 0});
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       ParseNumber(e);
     } else if (Matches("null", 4)) {
@@ -672,48 +779,53 @@ class Scanner : public Parser {
         ++p;
         continue;
       }
-      ++p;
-      if (p >= len_) RaiseBadEscape(ErrorAt(p));
-      char16_t e = s_[p];
-      if (e >= 'A' && e <= 'Z' && !kStrict) e = static_cast<char16_t>(e + 32);
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          buffer_.push_back(e);
-          break;
-        case 'b':
-          buffer_.push_back(8);
-          break;
-        case 'f':
-          buffer_.push_back(12);
-          break;
-        case 'n':
-          buffer_.push_back(10);
-          break;
-        case 'r':
-          buffer_.push_back(13);
-          break;
-        case 't':
-          buffer_.push_back(9);
-          break;
-        case 'u': {
-          ++p;
-          if (len_ < p + 4) RaiseBadEscape(ErrorAt(p));
-          unsigned value = 0;
-          for (int k = 0; k < 4; ++k) {
-            int d = HexDigit(s_[p + k]);
-            if (d < 0) RaiseBadEscape(ErrorAt(p));
-            value = value * 16 + static_cast<unsigned>(d);
-          }
-          buffer_.push_back(static_cast<char16_t>(value));
-          p += 3;
-          break;
+      p = DecodeEscape(p + 1);
+    }
+    return p + 1;
+  }
+
+  // Decodes the escape whose letter is at p (just after the backslash) into buffer_. Returns
+  // the position after the escape.
+  size_t DecodeEscape(size_t p) {
+    if (p >= len_) RaiseBadEscape(ErrorAt(p));
+    char16_t e = s_[p];
+    if (e >= 'A' && e <= 'Z' && !kStrict) e = static_cast<char16_t>(e + 32);
+    switch (e) {
+      case '"':
+      case '\\':
+      case '/':
+        buffer_.push_back(e);
+        break;
+      case 'b':
+        buffer_.push_back(8);
+        break;
+      case 'f':
+        buffer_.push_back(12);
+        break;
+      case 'n':
+        buffer_.push_back(10);
+        break;
+      case 'r':
+        buffer_.push_back(13);
+        break;
+      case 't':
+        buffer_.push_back(9);
+        break;
+      case 'u': {
+        ++p;
+        if (len_ < p + 4) RaiseBadEscape(ErrorAt(p));
+        unsigned value = 0;
+        for (int k = 0; k < 4; ++k) {
+          int d = HexDigit(s_[p + k]);
+          if (d < 0) RaiseBadEscape(ErrorAt(p));
+          value = value * 16 + static_cast<unsigned>(d);
         }
-        default:
-          RaiseBadEscape(ErrorAt(p));
+        buffer_.push_back(static_cast<char16_t>(value));
+        p += 3;
+        break;
       }
-      ++p;
+      default:
+        RaiseBadEscape(ErrorAt(p));
     }
     return p + 1;
   }
@@ -727,79 +839,154 @@ class Scanner : public Parser {
     const Unit* s = s_;
     // Strict mode reads only the part of the text that has the number's strict form.
     const size_t end = kStrict ? StrictNumberEnd(start) : len_;
-    size_t p = start + 1;
-    uint64_t mantissa = 0;
-    int digits = 0;    // significant digits gathered into mantissa
-    int fraction = 0;  // fraction digits gathered into mantissa
+    Mantissa m;
     int intDigits = s[start] == '-' ? 0 : 1;
     int fracDigits = 0;
-    bool seenPoint = false, exponent = false, exact = true;
-    if (intDigits) mantissa = s[start] - '0', digits = mantissa != 0;
-    for (; p < end; ++p) {
-      const unsigned c = s[p];
-      if (c >= '0' && c <= '9') {
-        unsigned d = c - '0';
-        seenPoint ? ++fracDigits : ++intDigits;
-        if (digits < 19) {
-          mantissa = mantissa * 10 + d;
-          digits += mantissa != 0;
-          fraction += seenPoint;
-        } else {
-          exact = false;
-        }
-      } else if (c == '.') {
-        if (seenPoint) Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
-        if (p == start + 1 && s[start] == '-') {
-          Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
-        }
-        seenPoint = true;
-      } else if (c == 'e' || c == 'E') {
-        ++p;
-        exponent = true;
-        break;
-      } else {
-        break;
+    bool seenPoint = false, exponent = false;
+    if (intDigits) m.value = s[start] - '0', m.digits = m.value != 0;
+    // The whole part, then the fraction: separate loops, so that a digit costs one test.
+    size_t p = ReadDigits<false>(start + 1, end, m, intDigits);
+    if (p < end && s[p] == '.') {
+      if (p == start + 1 && s[start] == '-') {
+        Fail(kErrTypeMismatch, u"Digit expected at character ", ErrorAt(p));
       }
+      seenPoint = true;
+      p = ReadDigits<true>(ReadFractionBlocks(p + 1, end, m, fracDigits), end, m, fracDigits);
+      if (p < end && s[p] == '.') {
+        Fail(kErrTypeMismatch, u"Second decimal point at character ", ErrorAt(p));
+      }
+    }
+    if (p < end && (s[p] | 0x20) == 'e') {
+      ++p;
+      exponent = true;
     }
     int exp10 = 0;
     bool expShape = true;  // the exponent is one optional sign and then digits only
-    if (exponent) {
-      bool seenSign = false, negExp = false;
-      size_t expDigits = 0;
-      for (; p < end; ++p) {
-        const unsigned c = s[p];
-        if (c == '+' || c == '-') {
-          if (seenSign) {
-            Fail(kErrTypeMismatch, u"Second exponent sign at character ", ErrorAt(p));
-          }
-          seenSign = true;
-          if (expDigits) expShape = false;
-          negExp = c == '-';
-        } else if (c >= '0' && c <= '9') {
-          ++expDigits;
-          if (exp10 < 10000) exp10 = exp10 * 10 + static_cast<int>(c - '0');
-        } else {
-          break;
-        }
-      }
-      if (!expDigits) expShape = false;
-      if (negExp) exp10 = -exp10;
-    }
+    if (exponent) p = ReadExponent(p, end, exp10, expShape);
     pos_ = p;
     if (pos_ >= len_ && !kStrict) {
       errorAt_ = len_;
       throw Error(kErrTypeMismatch, u"JsonBag", u"Ran off end of string while parsing a number");
     }
     const bool negative = s[start] == '-';
-    if (!decimal_ && exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
-      const int e10 = exp10 - fraction;
+    if (!decimal_ && m.exact && expShape && intDigits > 0 && (!seenPoint || fracDigits > 0)) {
       double value;
-      if (ExactDouble(mantissa, e10, value)) {
+      if (ExactDouble(m.value, exp10 - m.fraction, value)) {
         new (e.cell.raw) double(negative ? -value : value);
         e.tag = kDouble;
         return;
       }
     }
+    ConvertText(e, start, p);
+  }
+
+  // The digits of a number gathered so far, as long as they fit.
+  struct Mantissa {
+    uint64_t value = 0;
+    int digits = 0;     // significant digits in value (or more, never fewer)
+    int fraction = 0;   // how many of them come after the point
+    bool exact = true;  // false once a digit did not fit
+  };
+
+  // Reads the digits from p on into m, counting them in count; returns where they end.
+  template <bool kFraction>
+  size_t ReadDigits(size_t p, size_t end, Mantissa& m, int& count) const {
+    for (; p < end; ++p) {
+      const unsigned d = static_cast<unsigned>(s_[p]) - '0';
+      if (d > 9) break;
+      ++count;
+      if (m.digits < 19) {
+        m.value = m.value * 10 + d;
+        m.digits += m.value != 0;
+        if constexpr (kFraction) ++m.fraction;
+      } else {
+        m.exact = false;
+      }
+    }
+    return p;
+  }
+
+  // UTF-8 text: fraction digits from p, up to eight at a time, while they surely fit the
+  // mantissa; ReadDigits takes the rest. A leading zero counts as a digit here, so a long
+  // fraction after many zeros may leave the exact path early (for the general conversion)
+  // but never overflows.
+  size_t ReadFractionBlocks(size_t p, size_t end, Mantissa& m, int& count) const {
+    if constexpr (kUtf8) {
+      static constexpr uint64_t kScale[] = {1,      10,      100,      1000,     10000,
+                                            100000, 1000000, 10000000, 100000000};
+      while (m.digits <= 11 && p + 8 <= end) {
+        uint64_t value;
+        const int k = LeadingDigits(s_ + p, value);
+        m.value = m.value * kScale[k] + value;
+        m.digits += k;
+        m.fraction += k;
+        count += k;
+        p += static_cast<size_t>(k);
+        if (k < 8) break;
+      }
+    }
+    return p;
+  }
+
+  // The number k (0 to 8) of ASCII digits that the eight bytes at s start with, and their
+  // value in out.
+  static int LeadingDigits(const unsigned char* s, uint64_t& out) {
+    uint64_t v;
+    std::memcpy(&v, s, sizeof v);
+    // A byte 0x30..0x39 has the high half 3, and adding 6 keeps it 3; any other byte differs
+    // from 0x33 after this. (Carries and borrows only run towards later bytes, past the first
+    // one that is not a digit, which is all that counts.)
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u;
+    const uint64_t other =
+        ((v & kHigh) | (((v + 0x0606060606060606u) & kHigh) >> 4)) ^ 0x3333333333333333u;
+    const int k = other ? __builtin_ctzll(other) / 8 : 8;
+    if (k == 0) {
+      out = 0;
+      return 0;
+    }
+    // The k digits, first one in the lowest byte, moved up so that zeros lead.
+    v = (v - 0x3030303030303030u) << (8 * (8 - k));
+    v = v * 10 + (v >> 8);  // pairs: every other byte holds two digits' value
+    v = (((v & 0x000000FF000000FFu) * (100 + (uint64_t{1000000} << 32))) +
+         (((v >> 16) & 0x000000FF000000FFu) * (1 + (uint64_t{10000} << 32)))) >>
+        32;
+    out = v;
+    return k;
+  }
+  static int LeadingDigits(const char16_t*, uint64_t& out) {
+    out = 0;
+    return 0;
+  }
+
+  // The exponent's sign and digits from p (just after the "e"), up to end: its value (capped,
+  // it only has to be far out of range) and whether it has the plain shape. Returns where the
+  // number's text ends.
+  size_t ReadExponent(size_t p, size_t end, int& exp10, bool& expShape) {
+    bool seenSign = false, negExp = false;
+    size_t expDigits = 0;
+    for (; p < end; ++p) {
+      const unsigned c = s_[p];
+      if (c == '+' || c == '-') {
+        if (seenSign) Fail(kErrTypeMismatch, u"Second exponent sign at character ", ErrorAt(p));
+        seenSign = true;
+        if (expDigits) expShape = false;
+        negExp = c == '-';
+      } else if (c >= '0' && c <= '9') {
+        ++expDigits;
+        if (exp10 < 10000) exp10 = exp10 * 10 + static_cast<int>(c - '0');
+      } else {
+        break;
+      }
+    }
+    if (!expDigits) expShape = false;
+    if (negExp) exp10 = -exp10;
+    return p;
+  }
+
+  // The number at [start, p) that the exact path could not take: through a narrow copy, to a
+  // Decimal (decimal mode) or a double.
+  void ConvertText(Entry& e, size_t start, size_t p) {
+    const Unit* s = s_;
     // The collected text: the scanned characters with the exponent letter in lower case.
     num_.resize(p - start);
     for (size_t i = start; i < p; ++i) {

@@ -15,8 +15,9 @@
 // A Cell is 16 bytes of value (a double, a PackedText string, a shared_ptr to a child node,
 // ...) whose meaning the one-byte tag gives. Names and strings are PackedText: 16 bytes, short
 // texts inline, longer ones in a shared, reference-counted SharedChars block. The parser
-// builds every child node in one allocation with its block (see Store::NewWithBlock); nodes
-// that grow later move to a separately allocated ordinary block.
+// builds every child node in one allocation with its block (see Store::NewWithBlock), except
+// long arrays, whose ordinary block it fills while reading them and then hands over
+// (Store::Adopt); nodes that grow later move to a separately allocated ordinary block.
 
 #include <atomic>
 #include <cstddef>
@@ -300,6 +301,7 @@ class Store {
   // Appends a value (taking over the cell) and, on objects, its name (taking over the text).
   static void Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name);
   static void RemoveAt(JsonBag& b, uint32_t pos);
+  // Never throws: without memory for an index the object is left without one.
   static void RebuildIndex(JsonBag& b);
   // Gives the node a block of exactly n items (the node must be empty); the caller fills it
   // and sets count_.
@@ -307,6 +309,13 @@ class Store {
   // A new empty node of the given form whose block of exactly n items lies in the same
   // allocation as the node itself; the caller fills it and sets count_.
   static std::shared_ptr<JsonBag> NewWithBlock(bool isArray, uint32_t n);
+  // Hands the empty array node b a filled ordinary block of exactly n items, allocated with
+  // malloc (the parser's long arrays).
+  static void Adopt(JsonBag& b, uint32_t n, void* block) noexcept {
+    b.block_ = block;
+    b.capacity_ = n;
+    b.count_ = n;
+  }
   // Frees b's block unless it lies in the node's own allocation.
   static void FreeBlock(JsonBag& b);
 };

@@ -123,6 +123,27 @@ inline Char* PutDigits(Char* d, uint64_t v) {
   return end;
 }
 
+// digits / 10^k (k >= 1) in plain decimal, written from the right: the fraction two digits
+// at a time, the point, and the whole part (at least one digit). Returns the end.
+template <class Char>
+Char* PutFixedPoint(Char* d, uint64_t digits, int k) {
+  const uint64_t whole = digits / kPow10[k];
+  uint64_t rest = digits % kPow10[k];
+  Char* const end = d + CountDigits(whole) + 1 + k;
+  Char* p = end;
+  for (int i = k; i >= 2; i -= 2) {
+    const unsigned r = static_cast<unsigned>(rest % 100);
+    rest /= 100;
+    p -= 2;
+    p[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
+    p[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
+  }
+  if (k & 1) *--p = static_cast<Char>('0' + rest);
+  *--p = '.';
+  DigitsBefore(p, whole);
+  return end;
+}
+
 // The plain text of a double that is not a whole number, with 1e-7 <= |value| < 1e15, worked
 // out exactly in integers: the fewest fraction digits k for which the multiple of 10^-k
 // nearest to the value lies strictly inside the interval of numbers that read back as it.
@@ -186,24 +207,8 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
     digits = candidate;
   }
   guess = k;
-  // digits / 10^k, written from the right: the fraction two digits at a time, the point, and
-  // the whole part (at least one digit).
-  const uint64_t whole = digits / kPow10[k];
-  uint64_t rest = digits % kPow10[k];
   if (bits >> 63) *d++ = '-';
-  Char* const end = d + CountDigits(whole) + 1 + k;
-  Char* p = end;
-  for (int i = k; i >= 2; i -= 2) {
-    const unsigned r = static_cast<unsigned>(rest % 100);
-    rest /= 100;
-    p -= 2;
-    p[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
-    p[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
-  }
-  if (k & 1) *--p = static_cast<Char>('0' + rest);
-  *--p = '.';
-  DigitsBefore(p, whole);
-  return end;
+  return PutFixedPoint(d, digits, k);
 }
 
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and

@@ -1,7 +1,24 @@
+#include <atomic>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "tests/json/JsonBagTestUtil.h"
+
+namespace {
+// While set, every non-throwing array allocation of the program fails (the name index of a
+// large object is allocated that way).
+std::atomic<bool> failNothrowArrays{false};
+}  // namespace
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  if (failNothrowArrays.load()) return nullptr;
+  try {
+    return ::operator new[](size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 namespace kestrola {
 namespace {
@@ -52,6 +69,28 @@ TEST(JsonBagModel, LargeObjectKeepsLookupAndOrderThroughReplaceAndRemove) {
   }
   EXPECT_FALSE(bag.Exists(u"k10"));
   EXPECT_FALSE(bag.Exists(u"K1"));
+}
+
+// Without memory for its name index a large object stays whole and correct: the member is
+// stored exactly once (not released again by the failed call), and lookups still find every
+// member.
+TEST(JsonBagModel, LargeObjectWithoutMemoryForItsIndexKeepsEveryMember) {
+  for (const bool parsed : {false, true}) {
+    auto bag = parsed ? Parse(R"({"k0":0,"k1":1,"k2":2,"k3":3,"k4":4,"k5":5,"k6":6,"k7":7,"k8":8})")
+                      : JsonBag::Create();
+    failNothrowArrays = true;
+    for (int i = 0; i < 40; ++i) {
+      bag->SetItem(U("k" + std::to_string(i)), Variant(U("value " + std::to_string(i))));
+    }
+    failNothrowArrays = false;
+    ASSERT_EQ(bag->Count(), 40);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(S(bag->Item(U("k" + std::to_string(i))).AsString()), "value " + std::to_string(i));
+    }
+    bag->SetItem(u"k40", 40);  // with memory again, the index comes back
+    EXPECT_EQ(bag->Item(u"k39").AsString(), u"value 39");
+    EXPECT_EQ(bag->Item(u"k40").AsLong(), 40);
+  }
 }
 
 TEST(JsonBagModel, ArrayWritesReplaceInPlaceOrAppend) {

@@ -146,6 +146,63 @@ TEST(JsonBagParse, FailureKeepsCompletedItemsAndSettings) {
   EXPECT_EQ(bag->Count(), 0);
 }
 
+// Long arrays are built in pieces while they are read. Every item must arrive, in order and
+// once, at any length, at the root or nested, in both input forms, and the array must then
+// behave like any other; a parse that fails in or after one keeps what the root had completed.
+TEST(JsonBagParse, LongArraysKeepEveryItemInOrder) {
+  auto item = [](size_t i) -> std::string {
+    switch (i % 6) {
+      case 0:
+        return std::to_string(i);
+      case 1:
+        return "\"s" + std::to_string(i) + "\"";
+      case 2:
+        return "\"a string long enough to be held apart " + std::to_string(i) + "\"";
+      case 3:
+        return "[" + std::to_string(i) + ",{\"k\":null}]";
+      case 4:
+        return "{\"n\":" + std::to_string(i) + "}";
+      default:
+        return i % 4 ? "true" : "null";
+    }
+  };
+  auto items = [&](size_t n) {
+    std::string text;
+    for (size_t i = 0; i < n; ++i) text += (i ? "," : "") + item(i);
+    return text;
+  };
+  for (size_t n : {255, 256, 257, 511, 512, 513, 1000, 4099}) {
+    const std::string array = "[" + items(n) + "]";
+    for (const std::string& text :
+         {array, "{\"a\":" + array + ",\"b\":[" + array + "," + array + "]}"}) {
+      JsonBag fromUtf16, fromUtf8;
+      fromUtf16.SetJSON(U(text));
+      fromUtf8.SetJSONUtf8(text);
+      ASSERT_TRUE(S(fromUtf16.JSON()) == text) << n;
+      ASSERT_TRUE(fromUtf8.JSONUtf8() == text) << n;
+    }
+    // The long array changes like any other.
+    auto bag = Parse(array);
+    ASSERT_EQ(bag->Count(), static_cast<int32_t>(n));
+    bag->SetItem(Variant::Null(), Variant(u"end"));
+    bag->Remove(1);
+    bag->SetItem(2, Variant(2.5));
+    EXPECT_EQ(bag->Count(), static_cast<int32_t>(n));
+    EXPECT_EQ(S(bag->Item(static_cast<int32_t>(n)).AsString()), "end");
+    EXPECT_EQ(bag->Item(2).AsDouble(), 2.5);
+    EXPECT_EQ(S(bag->Item(1).AsString()), "s1");
+    // A failure in a long root array keeps the items before it; one in a long child array
+    // drops the child only.
+    JsonBag failed;
+    EXPECT_NE(ErrorOf([&] { failed.SetJSONUtf8("[" + items(n) + ",x]"); }), "");
+    EXPECT_TRUE(failed.JSONUtf8() == array) << n;
+    EXPECT_NE(ErrorOf([&] { failed.SetJSON(U("[1,[" + items(n) + ",x]]")); }), "");
+    EXPECT_EQ(failed.JSONUtf8(), "[1]") << n;
+    EXPECT_NE(ErrorOf([&] { failed.SetJSON(U("[" + items(n) + ",[1,x]]")); }), "");
+    EXPECT_TRUE(failed.JSONUtf8() == array) << n;
+  }
+}
+
 TEST(JsonBagParse, NestingDepthIsBounded) {
   const int limit = JsonBag::kMaxDepth;
   std::string ok(limit, '[');
