@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 
 namespace kestrola::Convert {
 
@@ -25,11 +26,8 @@ double Val(std::u16string_view t) {
       double v = 0;
       for (i += 2; i < t.size(); ++i) {
         char16_t c = t[i];
-        int d = (c >= u'0' && c <= u'9')   ? c - u'0'
-                : (c >= u'a' && c <= u'f') ? c - u'a' + 10
-                : (c >= u'A' && c <= u'F') ? c - u'A' + 10
-                                           : 99;
-        if (d >= base) break;
+        int d = Hex::Digit(c);
+        if (d < 0 || d >= base) break;
         v = v * base + d;
       }
       return v;
