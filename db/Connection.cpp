@@ -86,9 +86,7 @@ void Connection::Open(std::u16string_view connectionString, std::u16string_view 
   }
   SQLHENV env = Environment();
   ConnectionHandle handle;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, handle.Out()))) {
-    Fail(SQL_HANDLE_ENV, env, u"Connection");
-  }
+  if (!handle.Allocate(env)) Fail(SQL_HANDLE_ENV, env, u"Connection");
   SQLHDBC dbc = handle.Get();
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connectionTimeout_)), 0);
@@ -128,9 +126,7 @@ void Connection::Execute(std::u16string_view commandText, int /*options*/) {
     throw Error(kErrInvalidCall, u"Connection", u"The statement is too long");
   }
   StatementHandle handle;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, handle.Out()))) {
-    Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
-  }
+  if (!handle.Allocate(dbc_)) Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
   SQLHSTMT stmt = handle.Get();
   SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(commandTimeout_)), 0);

@@ -18,8 +18,9 @@ class OdbcHandle {
     if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(Type, handle_);
   }
   SQLHANDLE Get() const { return handle_; }
-  // Where SQLAllocHandle puts the new handle.
-  SQLHANDLE* Out() { return &handle_; }
+  // Allocates the handle under `parent` (an environment for a connection, a connection for a
+  // statement); false when the driver manager refuses, with the reason on `parent`.
+  bool Allocate(SQLHANDLE parent) { return SQL_SUCCEEDED(SQLAllocHandle(Type, parent, &handle_)); }
   // Gives the handle up without freeing it.
   SQLHANDLE Release() {
     SQLHANDLE h = handle_;

@@ -273,9 +273,7 @@ void Recordset::Open(std::u16string_view source, Connection& activeConnection, i
     throw Error(kErrInvalidCall, u"Recordset", u"The query is too long");
   }
   StatementHandle handle;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, conn.Handle(), handle.Out()))) {
-    conn.Fail(SQL_HANDLE_DBC, conn.Handle(), u"Recordset");
-  }
+  if (!handle.Allocate(conn.Handle())) conn.Fail(SQL_HANDLE_DBC, conn.Handle(), u"Recordset");
   SQLHSTMT stmt = handle.Get();
 
   std::vector<std::u16string> names;

@@ -20,12 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 // Flushes what the system still holds for the file or device. Devices and pipes that keep no
 // such data say so (EINVAL, EROFS), which is no failure.
 bool Flush(int fd, Clock::time_point deadline) {

@@ -30,11 +30,6 @@ using std::chrono::milliseconds;
 std::mutex gDefaultsMutex;
 TcpDestination::Timeouts gDefaults;
 
-int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 // Waits for the socket to become ready; 0 on success, else an errno value.
 int WaitReady(int fd, short events, int timeoutMs) {
   pollfd p{fd, events, 0};

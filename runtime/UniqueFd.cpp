@@ -24,18 +24,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 bool IsSocket(int fd) {
   struct stat st {};
   return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
 }  // namespace
+
+int MsLeft(Clock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
 
 WriteOutcome WriteAll(int fd, std::string_view bytes, std::optional<Clock::time_point> deadline) {
   WriteOutcome out;

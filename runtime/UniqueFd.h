@@ -40,6 +40,9 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// The milliseconds left before `deadline` (0 once it has passed), as poll takes them.
+int MsLeft(std::chrono::steady_clock::time_point deadline);
+
 // The outcome of WriteAll: how many bytes were written, and 0 or the errno value that stopped
 // the write (ETIMEDOUT when the deadline passed first).
 struct WriteOutcome {
