@@ -105,10 +105,15 @@ class PrintersIniReader {
     std::string_view t = line.text;
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
     while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    if (t.size() >= 2 && t.front() == '"' && t.back() == '"') {
-      return IniFile::Classify(t.substr(1, t.size() - 2));
+    if (t.size() < 2 || t.front() != '"' || t.back() != '"') return line;
+    std::string_view inner = t.substr(1, t.size() - 2);
+    IniLine unwrapped = IniFile::Classify(inner);
+    // Blanks inside the quotes count: such a line is no blank line, comment or section.
+    if (!inner.empty() && (inner.front() == ' ' || inner.front() == '\t') &&
+        unwrapped.kind != IniLine::Kind::Entry && inner.find('=') == std::string_view::npos) {
+      unwrapped.kind = IniLine::Kind::Other;
     }
-    return line;
+    return unwrapped;
   }
 
   void Take(size_t number, const IniLine& line) {
