@@ -195,13 +195,13 @@ Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo
   f.siguiente = desde;
   std::string path = Text::ToUtf8(archivo);
   // Never through a link: the box shows the day's own file or nothing.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  std::FILE* in = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  std::FILE* in = fd.Valid() ? ::fdopen(fd.Get(), "rb") : nullptr;
   if (!in) {
-    if (fd >= 0) ::close(fd);
     if (errno == ENOENT) return f;  // not written yet today
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
   }
+  fd.Release();  // the stream closes it
   struct Closer {
     std::FILE* f;
     ~Closer() { std::fclose(f); }
