@@ -11,6 +11,7 @@
 
 #include "db/ConnectionString.h"
 #include "db/OdbcDiagnostics.h"
+#include "db/OdbcHandle.h"
 #include "runtime/Error.h"
 
 namespace kestrola {
@@ -84,10 +85,9 @@ void Connection::Open(std::u16string_view connectionString, std::u16string_view 
     throw Error(kErrInvalidCall, u"Connection", u"The connection string is too long");
   }
   SQLHENV env = Environment();
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-    Fail(SQL_HANDLE_ENV, env, u"Connection");
-  }
+  ConnectionHandle handle;
+  if (!handle.Allocate(env)) Fail(SQL_HANDLE_ENV, env, u"Connection");
+  SQLHDBC dbc = handle.Get();
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(connectionTimeout_)), 0);
   SQLSMALLINT outLength = 0;
@@ -95,15 +95,13 @@ void Connection::Open(std::u16string_view connectionString, std::u16string_view 
                                    static_cast<SQLSMALLINT>(full.size()), nullptr, 0, &outLength,
                                    SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
-    std::vector<ProviderError> records = OdbcDiagnostics::Read(SQL_HANDLE_DBC, dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    errors_ = std::move(records);
+    errors_ = OdbcDiagnostics::Read(SQL_HANDLE_DBC, dbc);
     std::u16string description =
         errors_.empty() ? u"The connection could not be opened" : errors_.front().description;
     throw Error(kErrProvider, u"Connection", description);
   }
   if (rc == SQL_SUCCESS_WITH_INFO) CollectInfo(SQL_HANDLE_DBC, dbc);
-  dbc_ = dbc;
+  dbc_ = handle.Release();
 }
 
 void Connection::Close() {
@@ -127,14 +125,9 @@ void Connection::Execute(std::u16string_view commandText, int /*options*/) {
   if (commandText.size() > static_cast<size_t>(INT32_MAX)) {
     throw Error(kErrInvalidCall, u"Connection", u"The statement is too long");
   }
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
-    Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
-  }
-  struct StatementGuard {
-    SQLHSTMT h;
-    ~StatementGuard() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
-  } guard{stmt};
+  StatementHandle handle;
+  if (!handle.Allocate(dbc_)) Fail(SQL_HANDLE_DBC, dbc_, u"Connection");
+  SQLHSTMT stmt = handle.Get();
   SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(commandTimeout_)), 0);
   std::u16string text(commandText);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "db/Connection.h"
+#include "db/OdbcHandle.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -133,7 +134,8 @@ bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, T& value) 
   return indicator != SQL_NULL_DATA;
 }
 
-Variant ReadValue(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
+// Integer, boolean and floating-point columns.
+Variant ReadNumber(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
   switch (kind) {
     case ColumnKind::Bit: {
       unsigned char v = 0;
@@ -147,15 +149,6 @@ Variant ReadValue(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
       if (kind == ColumnKind::Tiny && v >= 0 && v <= 255) return Variant(static_cast<uint8_t>(v));
       return Variant(static_cast<int16_t>(v));
     }
-    case ColumnKind::Long:
-    case ColumnKind::BigInt: {
-      // Drivers such as SQLite's describe every integer column as INTEGER whatever its values,
-      // so both are read as 64-bit integers and narrowed only when the value fits.
-      SQLBIGINT v = 0;
-      if (!ReadFixed(stmt, column, SQL_C_SBIGINT, v)) return Variant::Null();
-      if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
-      return Variant(Decimal::FromInt64(v));
-    }
     case ColumnKind::Real: {
       SQLREAL v = 0;
       if (!ReadFixed(stmt, column, SQL_C_FLOAT, v)) return Variant::Null();
@@ -166,35 +159,66 @@ Variant ReadValue(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
       if (!ReadFixed(stmt, column, SQL_C_DOUBLE, v)) return Variant::Null();
       return Variant(static_cast<double>(v));
     }
+    default: {
+      // Drivers such as SQLite's describe every integer column as INTEGER whatever its values,
+      // so both are read as 64-bit integers and narrowed only when the value fits.
+      SQLBIGINT v = 0;
+      if (!ReadFixed(stmt, column, SQL_C_SBIGINT, v)) return Variant::Null();
+      if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
+      return Variant(Decimal::FromInt64(v));
+    }
+  }
+}
+
+// Date, time and timestamp columns, as dates of the platform (days since 30 December 1899).
+Variant ReadDateTime(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
+  if (kind == ColumnKind::Date) {
+    SQL_DATE_STRUCT v{};
+    if (!ReadFixed(stmt, column, SQL_C_TYPE_DATE, v)) return Variant::Null();
+    return Variant(MakeDate(v.year, v.month, v.day, 0, 0, 0, 0));
+  }
+  if (kind == ColumnKind::Time) {
+    SQL_TIME_STRUCT v{};
+    if (!ReadFixed(stmt, column, SQL_C_TYPE_TIME, v)) return Variant::Null();
+    return Variant(MakeDate(1899, 12, 30, v.hour, v.minute, v.second, 0));
+  }
+  SQL_TIMESTAMP_STRUCT v{};
+  if (!ReadFixed(stmt, column, SQL_C_TYPE_TIMESTAMP, v)) return Variant::Null();
+  return Variant(MakeDate(v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction));
+}
+
+// A binary column, as an array of bytes.
+Variant ReadBinary(SQLHSTMT stmt, SQLUSMALLINT column) {
+  std::string bytes;
+  if (!ReadChunks(stmt, column, SQL_C_BINARY, bytes)) return Variant::Null();
+  auto array = std::make_shared<VariantArray>();
+  array->elementKind = vbByte;
+  array->items.reserve(bytes.size());
+  for (char b : bytes) array->items.emplace_back(static_cast<uint8_t>(b));
+  return Variant(std::move(array));
+}
+
+Variant ReadValue(SQLHSTMT stmt, SQLUSMALLINT column, ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Bit:
+    case ColumnKind::Tiny:
+    case ColumnKind::Short:
+    case ColumnKind::Long:
+    case ColumnKind::BigInt:
+    case ColumnKind::Real:
+    case ColumnKind::Double:
+      return ReadNumber(stmt, column, kind);
     case ColumnKind::Numeric: {
       std::u16string text;
       if (!ReadChunks(stmt, column, SQL_C_WCHAR, text)) return Variant::Null();
       return NumericTextValue(std::move(text));
     }
-    case ColumnKind::Date: {
-      SQL_DATE_STRUCT v{};
-      if (!ReadFixed(stmt, column, SQL_C_TYPE_DATE, v)) return Variant::Null();
-      return Variant(MakeDate(v.year, v.month, v.day, 0, 0, 0, 0));
-    }
-    case ColumnKind::Time: {
-      SQL_TIME_STRUCT v{};
-      if (!ReadFixed(stmt, column, SQL_C_TYPE_TIME, v)) return Variant::Null();
-      return Variant(MakeDate(1899, 12, 30, v.hour, v.minute, v.second, 0));
-    }
-    case ColumnKind::Timestamp: {
-      SQL_TIMESTAMP_STRUCT v{};
-      if (!ReadFixed(stmt, column, SQL_C_TYPE_TIMESTAMP, v)) return Variant::Null();
-      return Variant(MakeDate(v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction));
-    }
-    case ColumnKind::Binary: {
-      std::string bytes;
-      if (!ReadChunks(stmt, column, SQL_C_BINARY, bytes)) return Variant::Null();
-      auto array = std::make_shared<VariantArray>();
-      array->elementKind = vbByte;
-      array->items.reserve(bytes.size());
-      for (char b : bytes) array->items.emplace_back(static_cast<uint8_t>(b));
-      return Variant(std::move(array));
-    }
+    case ColumnKind::Date:
+    case ColumnKind::Time:
+    case ColumnKind::Timestamp:
+      return ReadDateTime(stmt, column, kind);
+    case ColumnKind::Binary:
+      return ReadBinary(stmt, column);
     case ColumnKind::Text:
       break;
   }
@@ -248,14 +272,9 @@ void Recordset::Open(std::u16string_view source, Connection& activeConnection, i
   if (source.size() > static_cast<size_t>(INT32_MAX)) {
     throw Error(kErrInvalidCall, u"Recordset", u"The query is too long");
   }
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, conn.Handle(), &stmt))) {
-    conn.Fail(SQL_HANDLE_DBC, conn.Handle(), u"Recordset");
-  }
-  struct StatementGuard {
-    SQLHSTMT h;
-    ~StatementGuard() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
-  } guard{stmt};
+  StatementHandle handle;
+  if (!handle.Allocate(conn.Handle())) conn.Fail(SQL_HANDLE_DBC, conn.Handle(), u"Recordset");
+  SQLHSTMT stmt = handle.Get();
 
   std::vector<std::u16string> names;
   std::vector<Variant> values;

@@ -11,6 +11,7 @@
 #include "runtime/Decimal.h"
 #include "runtime/Dictionary.h"
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 #include "text/cStringBuilder.h"
 
 namespace kestrola::JSON {
@@ -35,13 +36,6 @@ bool IsNumberChar(char16_t c) {
 bool IsKeySpecial(char16_t c) {
   return c == u'"' || c == u'\'' || c == u':' || c == u'\r' || c == u'\n' || c == u'\t' ||
          c == u' ';
-}
-
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
 }
 
 // The readers share one position (1-based, only moving forward) over one text. `stopped_`
@@ -316,7 +310,7 @@ class Reader {
             ++pos_;
             unsigned value = 0;
             for (int64_t k = 0; k < 4 && pos_ + k <= len_; ++k) {
-              int d = HexDigit(t_[static_cast<size_t>(pos_ + k - 1)]);
+              int d = Hex::Digit(t_[static_cast<size_t>(pos_ + k - 1)]);
               if (d < 0) break;
               value = value * 16 + static_cast<unsigned>(d);
             }

@@ -14,6 +14,7 @@
 #include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 #include "runtime/UserInterface.h"
 
 namespace kestrola::Log {
@@ -67,16 +68,16 @@ std::string PrepareToday() {
 
 // Today's file open for appending, created when missing. A link or a file of a foreign owner
 // in its place is refused: the log is never written through it.
-int OpenForAppend(const std::string& file, bool* created = nullptr) {
+UniqueFd OpenForAppend(const std::string& file, bool* created = nullptr) {
   std::u16string error;
-  int fd = DataFile::Open(file, O_WRONLY | O_APPEND | O_CREAT, 0666, error, created);
-  if (fd < 0) throw Error(kErrFileAccess, kSource, error);
+  UniqueFd fd(DataFile::Open(file, O_WRONLY | O_APPEND | O_CREAT, 0666, error, created));
+  if (!fd.Valid()) throw Error(kErrFileAccess, kSource, error);
   return fd;
 }
 
-void WriteOrFail(int fd, const std::string& bytes, const std::string& file) {
-  bool ok = DataFile::WriteAll(fd, bytes);
-  ok = ::close(fd) == 0 && ok;
+void WriteOrFail(UniqueFd fd, const std::string& bytes, const std::string& file) {
+  bool ok = static_cast<bool>(WriteAll(fd.Get(), bytes));
+  ok = fd.Close() == 0 && ok;
   if (!ok) {
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
   }
@@ -122,10 +123,10 @@ std::u16string FechaHora(std::chrono::system_clock::time_point when) {
 
 std::ofstream AbrirLog() {
   std::string file = PrepareToday();
-  int fd = OpenForAppend(file);
+  UniqueFd fd = OpenForAppend(file);
   // The stream opens the very file checked above, whatever happens to the name meanwhile.
-  std::ofstream out("/proc/self/fd/" + std::to_string(fd), std::ios::binary | std::ios::app);
-  ::close(fd);
+  std::ofstream out("/proc/self/fd/" + std::to_string(fd.Get()), std::ios::binary | std::ios::app);
+  fd.Reset();
   if (!out) {
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + Text::FromUtf8(file));
   }
@@ -139,8 +140,7 @@ void EscribirLog(std::u16string_view message) {
     std::string line = Text::ToUtf8(FechaHora(Now())) + Text::ToUtf8(UnaLinea(message));
     // The echo goes out first, so that a supervisor still sees the line when the file fails.
     Echo(line);
-    int fd = OpenForAppend(file);
-    WriteOrFail(fd, line + "\r\n", file);
+    WriteOrFail(OpenForAppend(file), line + "\r\n", file);
   } catch (const Error& e) {
     RecordWrite(e.Description().empty() ? u"error " + Text::FromUtf8(std::to_string(e.Number()))
                                         : e.Description());
@@ -185,8 +185,8 @@ std::chrono::system_clock::time_point Ahora() {
 void CrearArchivoDelDia() {
   std::string file = PrepareToday();
   bool created = false;
-  int fd = OpenForAppend(file, &created);
-  WriteOrFail(fd, created ? "\r\n" : "", file);
+  UniqueFd fd = OpenForAppend(file, &created);
+  WriteOrFail(std::move(fd), created ? "\r\n" : "", file);
 }
 
 Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo,
@@ -195,13 +195,13 @@ Fragmento LeerDesde(const std::u16string& archivo, uint64_t desde, size_t maximo
   f.siguiente = desde;
   std::string path = Text::ToUtf8(archivo);
   // Never through a link: the box shows the day's own file or nothing.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  std::FILE* in = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  std::FILE* in = fd.Valid() ? ::fdopen(fd.Get(), "rb") : nullptr;
   if (!in) {
-    if (fd >= 0) ::close(fd);
     if (errno == ENOENT) return f;  // not written yet today
     throw Error(kErrFileAccess, kSource, u"Path/File access error: " + archivo);
   }
+  fd.Release();  // the stream closes it
   struct Closer {
     std::FILE* f;
     ~Closer() { std::fclose(f); }
@@ -294,12 +294,9 @@ void EscribirErrores(const std::vector<ProviderError>& errors) {
 std::u16string LeerLog() {
   std::string file = PrepareToday();
   bool created = false;
-  int fd = OpenForAppend(file, &created);
-  if (created) {
-    WriteOrFail(fd, "\r\n", file);
-  } else {
-    ::close(fd);
-  }
+  UniqueFd fd = OpenForAppend(file, &created);
+  if (created) WriteOrFail(std::move(fd), "\r\n", file);
+  fd.Reset();
 
   std::string bytes;
   std::u16string error;

@@ -14,6 +14,7 @@
 #include "printing/StreamDestination.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola {
 
@@ -32,6 +33,63 @@ std::string Stamp() {
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms.count()));
   return buf;
 }
+
+// Writes the document under the hidden working name `work` and flushes it to disk.
+void WriteWorkFile(const PrintDocument& document, const std::string& folder,
+                   const std::string& work) {
+  UniqueFd fd(::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.Valid()) {
+    ThrowPrinterFailure(document.printerName,
+                        "cannot create a file in " + folder + ": " + std::strerror(errno));
+  }
+  int err = WriteAll(fd.Get(), document.bytes).error;
+  if (err == 0 && ::fsync(fd.Get()) != 0) err = errno;
+  const int closeErr = fd.Close();
+  if (err == 0) err = closeErr;
+  if (err != 0) {
+    ::unlink(work.c_str());
+    ThrowPrinterFailure(document.printerName, "cannot write " + work + ": " + std::strerror(err));
+  }
+}
+
+// Gives the working file the first free name "<stamp>-<n>.bin" of the folder and returns the
+// name without ".bin"; an existing file is never overwritten.
+std::string ClaimName(const PrintDocument& document, const std::string& folder,
+                      const std::string& stamp, const std::string& work) {
+  std::string base;
+  for (int n = 1; n < 10000; ++n) {
+    base = folder + "/" + stamp + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, (base + ".bin").c_str(), RENAME_NOREPLACE) ==
+        0) {
+      return base;
+    }
+    if (errno != EEXIST) break;
+  }
+  int err = errno;
+  ::unlink(work.c_str());
+  ThrowPrinterFailure(document.printerName, "cannot name " + base + ".bin: " + std::strerror(err));
+}
+
+// Draws the preview picture beside the receipt. The document counts as printed once its .bin
+// exists; a preview that cannot be drawn is reported but does not fail the print, or the job
+// would be printed twice.
+void WritePreview(const PrintDocument& document, const std::string& base) {
+  DirDestination::PreviewWriter writer;
+  {
+    std::lock_guard lock(gPreviewMutex);
+    writer = gPreviewWriter;
+  }
+  if (!writer) return;
+  std::string cause = "preview not written";
+  bool drawn = false;
+  try {
+    drawn = writer(document.bytes, base + ".png");
+  } catch (const Error& e) {
+    cause = Text::ToUtf8(e.Description());
+  }
+  if (!drawn) std::fprintf(stderr, "%s.png: %s\n", base.c_str(), cause.c_str());
+}
+
 }  // namespace
 
 void DirDestination::SetPreviewWriter(PreviewWriter writer) {
@@ -45,67 +103,18 @@ void DirDestination::Send(const PrintDocument& document) {
   // that looks whole.
   const std::string stamp = Stamp();
   const std::string work = folder_ + "/." + stamp + "-" + std::to_string(::getpid()) + ".part";
-  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    ThrowPrinterFailure(document.printerName,
-                        "cannot create a file in " + folder_ + ": " + std::strerror(errno));
-  }
-  bool ok = WriteAll(fd, document.bytes) && ::fsync(fd) == 0;
-  int err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(work.c_str());
-    ThrowPrinterFailure(document.printerName, "cannot write " + work + ": " + std::strerror(err));
-  }
-  // Claim a new file name; an existing file is never overwritten.
-  std::string base;
-  bool named = false;
-  for (int n = 1; n < 10000 && !named; ++n) {
-    base = folder_ + "/" + stamp + "-" + std::to_string(n);
-    if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, (base + ".bin").c_str(), RENAME_NOREPLACE) ==
-        0) {
-      named = true;
-    } else if (errno != EEXIST) {
-      break;
-    }
-  }
-  if (!named) {
-    err = errno;
-    ::unlink(work.c_str());
-    ThrowPrinterFailure(document.printerName,
-                        "cannot name " + base + ".bin: " + std::strerror(err));
-  }
-  PreviewWriter writer;
-  {
-    std::lock_guard lock(gPreviewMutex);
-    writer = gPreviewWriter;
-  }
+  WriteWorkFile(document, folder_, work);
+  const std::string base = ClaimName(document, folder_, stamp, work);
   lastFile_ = base + ".bin";
-  if (writer) {
-    // The document counts as printed once its .bin exists; a preview that cannot be drawn
-    // is reported but does not fail the print, or the job would be printed twice.
-    std::string cause = "preview not written";
-    bool drawn = false;
-    try {
-      drawn = writer(document.bytes, base + ".png");
-    } catch (const Error& e) {
-      cause = Text::ToUtf8(e.Description());
-    }
-    if (!drawn) std::fprintf(stderr, "%s.png: %s\n", base.c_str(), cause.c_str());
-  }
+  WritePreview(document, base);
 }
 
 void DirDestination::Probe(const std::u16string& printerName) {
   const std::string work = folder_ + "/." + Stamp() + "-" + std::to_string(::getpid()) + ".probe";
-  int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  if (!UniqueFd(::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)).Valid()) {
     ThrowPrinterFailure(printerName,
                         "cannot create a file in " + folder_ + ": " + std::strerror(errno));
   }
-  ::close(fd);
   ::unlink(work.c_str());
 }
 

@@ -2,6 +2,7 @@
 
 #include "printing/CodePage858.h"
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 
 namespace kestrola {
 
@@ -115,13 +116,8 @@ void EscPosEncoder::PrintBarcode(std::u16string_view text) {
   if (!StartsWithCodeSet(text)) data = "{B";
   for (char16_t c : text) {
     if (c < 0x20 || c > 0x7E) {
-      throw Error(
-          kErrInvalidCall, u"Printer", u"Character not allowed in barcode data: U+" + [&] {
-            static const char16_t* hex = u"0123456789ABCDEF";
-            std::u16string h;
-            for (int s = 12; s >= 0; s -= 4) h.push_back(hex[(c >> s) & 0xF]);
-            return h;
-          }());
+      throw Error(kErrInvalidCall, u"Printer",
+                  u"Character not allowed in barcode data: U+" + Hex::Text<char16_t>(c, 4));
     }
     data.push_back(static_cast<char>(c));
   }

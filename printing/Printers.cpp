@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 #include "printing/CupsDestination.h"
 #include "printing/DirDestination.h"
@@ -14,6 +14,8 @@
 #include "runtime/Application.h"
 #include "runtime/DataFile.h"
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
+#include "runtime/IniFile.h"
 #include "runtime/Text.h"
 
 namespace kestrola::Printers {
@@ -44,140 +46,144 @@ class FailingDestination : public PrintDestination {
   std::string cause_;
 };
 
-std::u16string Trim(std::u16string_view s) {
-  size_t a = 0, b = s.size();
-  while (a < b && (s[a] == u' ' || s[a] == u'\t' || s[a] == u'\r')) ++a;
-  while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t' || s[b - 1] == u'\r')) --b;
-  std::u16string t(s.substr(a, b - a));
-  if (t.size() >= 2 && t.front() == u'"' && t.back() == u'"') t = t.substr(1, t.size() - 2);
-  return t;
-}
-
 bool StartsWith(std::u16string_view s, std::u16string_view p) {
   return s.size() >= p.size() && Text::EqualsIgnoreCase(s.substr(0, p.size()), p);
 }
 
-// Hex bytes such as "1B 70 01" or "1b7001"; nullopt when malformed.
-std::optional<std::string> ParseHex(std::u16string_view s) {
-  std::string out;
-  int pending = -1;
-  for (char16_t c : s) {
-    int v;
-    if (c >= u'0' && c <= u'9')
-      v = c - u'0';
-    else if (c >= u'a' && c <= u'f')
-      v = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F')
-      v = c - u'A' + 10;
-    else if (c == u' ' || c == u',')
-      continue;
-    else
-      return std::nullopt;
-    if (pending < 0) {
-      pending = v;
-    } else {
-      out.push_back(static_cast<char>(pending * 16 + v));
-      pending = -1;
-    }
-  }
-  if (pending >= 0) return std::nullopt;
-  return out;
-}
-
-struct IniFile {
+struct PrintersIni {
   std::vector<IniPrinter> printers;
   std::vector<size_t> lines;  // the line of each printer
   std::vector<std::u16string> problems;
   bool complete = true;
 };
 
-// Section [Printers] lists NAME=URI; a section named after a printer maps control-font
-// characters to the bytes they send (x=1B 70 01 19 FA). Lines that are none of these are
-// problems naming `file` and the line; the sound lines are still used.
-IniFile ParseIni(std::istream& in, const std::u16string& file) {
-  IniFile result;
-  auto problem = [&](size_t line, const std::u16string& what) {
-    result.problems.push_back(
-        file + (line ? u" línea " + Text::FromUtf8(std::to_string(line)) : std::u16string()) +
-        u": " + what);
-    result.complete = false;
-  };
-  std::map<std::u16string, std::map<char16_t, std::string>> controls;
-  std::u16string section;
-  bool sawPrinters = false;
-  std::string raw;
-  size_t number = 0;
-  while (std::getline(in, raw)) {
-    ++number;
-    if (number == 1 && raw.rfind("\xEF\xBB\xBF", 0) == 0) raw.erase(0, 3);
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    bool control = false;
-    for (unsigned char c : raw) control |= (c < 0x20 && c != '\t') || c == 0x7F;
-    std::u16string decoded = Text::FromUtf8(raw);
-    if (control || decoded.find(u'\uFFFD') != std::u16string::npos) {
-      problem(number, u"texto ilegible (caracteres de control o que no son UTF-8)");
-      continue;
-    }
-    std::u16string line = Trim(decoded);
-    if (line.empty() || line[0] == u';' || line[0] == u'#') continue;
-    if (line.front() == u'[') {
-      auto close = line.find(u']');
-      if (close == std::u16string::npos) {
-        problem(number, u"sección sin \"]\"");
-        section.clear();
+// Turns the lines of printers.ini into its printers. Section [Printers] lists NAME=URI; a
+// section named after a printer maps control-font characters to the bytes they send
+// (x=1B 70 01 19 FA). Lines that are none of these are problems naming `file` and the line;
+// the sound lines are still used.
+class PrintersIniReader {
+ public:
+  explicit PrintersIniReader(const std::u16string& file) : file_(file) {}
+
+  PrintersIni Read(const IniFile& ini) {
+    const std::vector<IniLine>& lines = ini.Lines();
+    size_t number = 0;  // lines as counted here: each ends with LF
+    for (size_t i = 0; i < lines.size(); ++i) {
+      ++number;
+      // A CR that does not end the file's last line, nor stand before a LF, is a control
+      // character inside the line it stands in: that line, up to its LF, is unreadable.
+      bool strayCr = false;
+      while (i + 1 < lines.size() && lines[i].end == "\r") {
+        strayCr = true;
+        ++i;
+      }
+      if (strayCr || !Readable(lines[i].text)) {
+        Problem(number, u"texto ilegible (caracteres de control o que no son UTF-8)");
         continue;
       }
-      section = Trim(line.substr(1, close - 1));
-      sawPrinters |= Text::EqualsIgnoreCase(section, u"Printers");
-      continue;
+      Take(number, Unwrapped(lines[i]));
     }
-    auto eq = line.find(u'=');
-    if (eq == std::u16string::npos) {
-      problem(number, u"no es [SECCIÓN] ni NOMBRE=VALOR");
-      continue;
+    if (!sawPrinters_) Problem(0, u"no tiene la sección [Printers]");
+    for (auto& p : result_.printers) {
+      for (auto& [name, map] : controls_) {
+        if (Text::EqualsIgnoreCase(name, p.name)) p.control = map;
+      }
     }
-    std::u16string key = Trim(line.substr(0, eq));
-    std::u16string value = Trim(line.substr(eq + 1));
-    if (Text::EqualsIgnoreCase(section, u"Printers")) {
+    return std::move(result_);
+  }
+
+ private:
+  static bool Readable(const std::string& text) {
+    for (unsigned char c : text) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+    }
+    return Text::FromUtf8(text).find(u'\uFFFD') == std::u16string::npos;
+  }
+
+  // A whole line in double quotes is read as what the quotes hold.
+  static IniLine Unwrapped(const IniLine& line) {
+    std::string_view t = line.text;
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+    if (t.size() < 2 || t.front() != '"' || t.back() != '"') return line;
+    std::string_view inner = t.substr(1, t.size() - 2);
+    IniLine unwrapped = IniFile::Classify(inner);
+    // Blanks inside the quotes count: such a line is no blank line, comment or section.
+    if (!inner.empty() && (inner.front() == ' ' || inner.front() == '\t') &&
+        unwrapped.kind != IniLine::Kind::Entry && inner.find('=') == std::string_view::npos) {
+      unwrapped.kind = IniLine::Kind::Other;
+    }
+    return unwrapped;
+  }
+
+  void Take(size_t number, const IniLine& line) {
+    switch (line.kind) {
+      case IniLine::Kind::Blank:
+      case IniLine::Kind::Comment:
+        return;
+      case IniLine::Kind::Section:
+        if (!line.closed) {
+          Problem(number, u"sección sin \"]\"");
+          section_.clear();
+          return;
+        }
+        section_ = Text::FromUtf8(line.name);
+        sawPrinters_ |= Text::EqualsIgnoreCase(section_, u"Printers");
+        return;
+      case IniLine::Kind::Other:
+        Problem(number, u"no es [SECCIÓN] ni NOMBRE=VALOR");
+        return;
+      case IniLine::Kind::Entry:
+        TakeEntry(number, Text::FromUtf8(line.name), Text::FromUtf8(line.value));
+        return;
+    }
+  }
+
+  void TakeEntry(size_t number, const std::u16string& key, const std::u16string& value) {
+    if (Text::EqualsIgnoreCase(section_, u"Printers")) {
       if (key.empty() || value.empty()) {
-        problem(number, u"impresora sin nombre o sin URI");
-        continue;
+        Problem(number, u"impresora sin nombre o sin URI");
+        return;
       }
-      result.printers.push_back({key, value, {}});
-      result.lines.push_back(number);
+      result_.printers.push_back({key, value, {}});
+      result_.lines.push_back(number);
     } else if (key.size() == 1) {
-      if (auto bytes = ParseHex(value)) {
-        controls[section][key[0]] = *bytes;
+      if (auto bytes = Hex::Bytes(value)) {
+        controls_[section_][key[0]] = *bytes;
       } else {
-        problem(number, u"bytes no válidos para \"" + key + u"\"");
+        Problem(number, u"bytes no válidos para \"" + key + u"\"");
       }
     }
   }
-  if (in.bad()) problem(number + 1, u"no se puede leer");
-  if (!sawPrinters) problem(0, u"no tiene la sección [Printers]");
-  for (auto& p : result.printers) {
-    for (auto& [name, map] : controls) {
-      if (Text::EqualsIgnoreCase(name, p.name)) p.control = map;
-    }
+
+  void Problem(size_t line, const std::u16string& what) {
+    result_.problems.push_back(
+        file_ + (line ? u" línea " + Text::FromUtf8(std::to_string(line)) : std::u16string()) +
+        u": " + what);
+    result_.complete = false;
   }
-  return result;
-}
+
+  const std::u16string file_;
+  PrintersIni result_;
+  std::map<std::u16string, std::map<char16_t, std::string>> controls_;
+  std::u16string section_;
+  bool sawPrinters_ = false;
+};
 
 // printers.ini of the data directory. A link, a foreign owner's file or an unreadable one is a
 // problem like a missing one.
-IniFile ReadIni(const std::string& path) {
+PrintersIni ReadIni(const std::string& path) {
   const std::u16string file = Text::FromUtf8(path);
   std::string bytes;
   std::u16string error;
   if (!DataFile::ReadAll(path, bytes, error)) {
-    IniFile result;
+    PrintersIni result;
     result.problems.push_back(file + u": " +
                               (error.empty() ? std::u16string(u"no existe") : error));
     result.complete = false;
     return result;
   }
-  std::istringstream in(bytes);
-  return ParseIni(in, file);
+  return PrintersIniReader(file).Read(IniFile(bytes));
 }
 
 std::string ResolvePath(const std::u16string& path, const std::u16string& baseDir) {
@@ -198,7 +204,8 @@ std::shared_ptr<Printer> Remember(const std::u16string& name, const std::u16stri
 }  // namespace
 
 std::vector<IniPrinter> ReadPrintersIni(std::istream& in) {
-  return ParseIni(in, u"printers.ini").printers;
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return PrintersIniReader(u"printers.ini").Read(IniFile(bytes)).printers;
 }
 
 std::shared_ptr<PrintDestination> DestinationFromUri(const std::u16string& uri,
@@ -261,7 +268,7 @@ Catalog ReadCatalog() {
     if (gTestPrinters) return Catalog{*gTestPrinters, {}, true, {}};
   }
   const std::u16string dir = Application::DataPath();
-  IniFile ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
+  PrintersIni ini = ReadIni(Text::ToUtf8(dir + u"/printers.ini"));
   std::optional<std::vector<std::string>> cups = CupsDestination::Enumerate();
   Catalog catalog;
   catalog.problems = std::move(ini.problems);

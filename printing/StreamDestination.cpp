@@ -12,18 +12,13 @@
 
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Flushes what the system still holds for the file or device. Devices and pipes that keep no
 // such data say so (EINVAL, EROFS), which is no failure.
@@ -50,64 +45,27 @@ void ThrowPrinterFailure(const std::u16string& printer, const std::string& cause
   throw Error(kErrPrinter, u"Printer", u"Printer \"" + printer + u"\": " + Text::FromUtf8(cause));
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds timeout) {
-  const Clock::time_point deadline = Clock::now() + timeout;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n >= 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    pollfd p{fd, POLLOUT, 0};
-    int wait = MsLeft(deadline);
-    if (wait == 0 || ::poll(&p, 1, wait) == 0) {
-      errno = ETIMEDOUT;
-      return false;
-    }
-  }
-  return true;
-}
-
 void StreamDestination::Send(const PrintDocument& document) {
   const Clock::time_point deadline = Clock::now() + timeout_;
   // Non-blocking, so that a device that takes nothing (a printer that is off, a pipe nobody
   // reads) fails within the time-out instead of holding the cycle.
   int flags = mode_ == Mode::AppendFile ? (O_WRONLY | O_APPEND | O_CREAT)
                                         : (O_WRONLY | O_NOCTTY | O_NONBLOCK);
-  int fd = ::open(path_.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  UniqueFd fd(::open(path_.c_str(), flags | O_CLOEXEC, 0644));
+  if (!fd.Valid()) {
     ThrowPrinterFailure(document.printerName, "cannot open " + path_ + ": " + std::strerror(errno));
   }
   // An appended file that fails half-way is cut back to where it was, so that it never ends
   // with part of a receipt that will be printed again whole.
   struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
   const off_t before = regular ? st.st_size : 0;
-  bool ok = WriteAllWithin(fd, document.bytes, std::chrono::milliseconds(MsLeft(deadline))) &&
-            Flush(fd, deadline);
-  int err = errno;
-  if (!ok && regular && mode_ == Mode::AppendFile) (void)::ftruncate(fd, before);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
+  int err = WriteAll(fd.Get(), document.bytes, deadline).error;
+  if (err == 0 && !Flush(fd.Get(), deadline)) err = errno;
+  if (err != 0 && regular && mode_ == Mode::AppendFile) (void)::ftruncate(fd.Get(), before);
+  const int closeErr = fd.Close();
+  if (err == 0) err = closeErr;
+  if (err != 0) {
     ThrowPrinterFailure(
         document.printerName,
         (err == ETIMEDOUT ? path_ + " took no data for " + std::to_string(timeout_.count()) + " ms"
@@ -118,20 +76,14 @@ void StreamDestination::Send(const PrintDocument& document) {
 void StreamDestination::Probe(const std::u16string& printerName) {
   if (mode_ == Mode::AppendFile) {
     // The file opens for appending, or can be created in its folder; nothing is written.
-    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd >= 0) {
-      ::close(fd);
-      return;
-    }
+    if (UniqueFd(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC)).Valid()) return;
     std::string folder = path_.substr(0, path_.find_last_of('/') + 1);
     if (folder.empty()) folder = ".";
     if (errno == ENOENT && ::access(folder.c_str(), W_OK) == 0) return;
     ThrowPrinterFailure(printerName, "cannot open " + path_ + ": " + std::strerror(errno));
   }
-  int fd = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+  if (!UniqueFd(::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)).Valid())
     ThrowPrinterFailure(printerName, "cannot open " + path_ + ": " + std::strerror(errno));
-  ::close(fd);
 }
 
 std::u16string StreamDestination::Uri() const {

@@ -30,10 +30,5 @@ class StreamDestination : public PrintDestination {
 
 // Raises the error of a destination that could not take a document.
 [[noreturn]] void ThrowPrinterFailure(const std::u16string& printer, const std::string& cause);
-// Writes all bytes to a file descriptor; false with errno set when that fails.
-bool WriteAll(int fd, const std::string& bytes);
-// Writes all bytes to a non-blocking descriptor within the time-out; false with errno set
-// (ETIMEDOUT when the time ran out) when that fails.
-bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds timeout);
 
 }  // namespace kestrola

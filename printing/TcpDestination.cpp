@@ -18,6 +18,7 @@
 
 #include "printing/StreamDestination.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola {
 
@@ -28,19 +29,6 @@ using std::chrono::milliseconds;
 
 std::mutex gDefaultsMutex;
 TcpDestination::Timeouts gDefaults;
-
-// Closes the socket on every path.
-struct Socket {
-  int fd = -1;
-  ~Socket() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Waits for the socket to become ready; 0 on success, else an errno value.
 int WaitReady(int fd, short events, int timeoutMs) {
@@ -105,41 +93,40 @@ std::vector<Address> Resolve(const std::string& host, int port, milliseconds tim
   return lookup->addresses;
 }
 
-// A connected non-blocking socket to host:port within the time-outs, or -1 with the cause.
-int Connect(const std::string& host, int port, const TcpDestination::Timeouts& t,
-            Clock::time_point deadline, std::string& cause) {
+// A connected non-blocking socket to host:port within the time-outs, or none with the cause.
+UniqueFd Connect(const std::string& host, int port, const TcpDestination::Timeouts& t,
+                 Clock::time_point deadline, std::string& cause) {
   const std::string where = host + ":" + std::to_string(port);
   milliseconds resolveFor = std::min(t.resolve, milliseconds(MsLeft(deadline)));
   std::vector<Address> addresses = Resolve(host, port, resolveFor, cause);
   if (addresses.empty()) {
     cause = "cannot resolve " + where + ": " + cause;
-    return -1;
+    return UniqueFd();
   }
   std::string why = "no address";
   for (const Address& a : addresses) {
-    int fd = ::socket(a.family, a.type | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
-    if (fd < 0) {
+    UniqueFd fd(::socket(a.family, a.type | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol));
+    if (!fd.Valid()) {
       why = std::strerror(errno);
       continue;
     }
     int err = 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) {
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) {
       err = errno;
       if (err == EINPROGRESS) {
         int wait = std::min(static_cast<int>(t.connect.count()), MsLeft(deadline));
-        err = WaitReady(fd, POLLOUT, wait);
+        err = WaitReady(fd.Get(), POLLOUT, wait);
         if (err == 0) {
           socklen_t len = sizeof err;
-          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+          ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
         }
       }
     }
     if (err == 0) return fd;
     why = err == ETIMEDOUT ? "connection timed out" : std::strerror(err);
-    ::close(fd);
   }
   cause = "cannot connect to " + where + ": " + why;
-  return -1;
+  return UniqueFd();
 }
 
 // Bytes sent on the socket that the peer has not acknowledged yet; -1 when unknown.
@@ -153,6 +140,77 @@ int PendingError(int fd) {
   socklen_t len = sizeof err;
   ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
   return err;
+}
+
+// Hands every byte of the document to the socket within the deadline.
+void SendAll(int fd, const PrintDocument& document, const std::string& where,
+             Clock::time_point deadline) {
+  WriteOutcome sent = WriteAll(fd, document.bytes, deadline);
+  if (sent.error == ETIMEDOUT) {
+    ThrowPrinterFailure(document.printerName,
+                        "printer " + where + " took " + std::to_string(sent.written) + " of " +
+                            std::to_string(document.bytes.size()) + " bytes and stopped reading");
+  }
+  if (sent.error != 0) {
+    ThrowPrinterFailure(document.printerName,
+                        "cannot send to " + where + ": " + std::strerror(sent.error));
+  }
+}
+
+[[noreturn]] void Lost(const PrintDocument& document, const std::string& where, int err) {
+  ThrowPrinterFailure(document.printerName,
+                      "connection to " + where + " lost: " + std::strerror(err));
+}
+
+// Every byte is in our socket buffers, which does not mean the printer has it: the document
+// is delivered once the printer has acknowledged every byte. A printer with its paper out
+// holds the connection with its receive window closed; that is a failure, not a delivery.
+void AwaitAcknowledgement(int fd, const PrintDocument& document, const std::string& where,
+                          Clock::time_point deadline) {
+  while (true) {
+    int err = PendingError(fd);
+    if (err != 0) Lost(document, where, err);
+    int left = Unacknowledged(fd);
+    if (left == 0) return;
+    if (MsLeft(deadline) == 0) {
+      ThrowPrinterFailure(document.printerName,
+                          "printer " + where + " did not acknowledge " +
+                              (left > 0 ? std::to_string(left) + " of " : std::string("part of ")) +
+                              std::to_string(document.bytes.size()) + " bytes");
+    }
+    // The wait ends early when the printer closes or resets the connection.
+    pollfd p{fd, POLLRDHUP, 0};
+    ::poll(&p, 1, std::min(10, MsLeft(deadline)));
+    if (p.revents & (POLLERR | POLLHUP)) {
+      err = PendingError(fd);
+      Lost(document, where, err != 0 ? err : ECONNRESET);
+    }
+    // The printer ended its side but may still read: no busy wait for its acknowledgements.
+    if (p.revents & POLLRDHUP) ::poll(nullptr, 0, std::min(10, MsLeft(deadline)));
+  }
+}
+
+// The end of the document is announced. A printer that took the bytes into its buffers but
+// dropped the connection without reading them answers with a reset; one that closes, or
+// keeps the connection open until `lingerEnd`, got the whole document.
+void AwaitClose(int fd, const PrintDocument& document, const std::string& where,
+                Clock::time_point lingerEnd) {
+  ::shutdown(fd, SHUT_WR);
+  while (true) {
+    int wait = MsLeft(lingerEnd);
+    if (wait == 0) break;
+    int err = WaitReady(fd, POLLIN, wait);
+    if (err == ETIMEDOUT) break;
+    char reply[512];
+    ssize_t n = err == 0 ? ::recv(fd, reply, sizeof reply, 0) : -1;
+    if (n == 0) break;    // the printer closed after reading everything
+    if (n > 0) continue;  // status bytes of the printer, not needed
+    if (err == 0) err = errno;
+    if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
+    Lost(document, where, err);
+  }
+  int err = PendingError(fd);
+  if (err != 0) Lost(document, where, err);
 }
 
 }  // namespace
@@ -170,83 +228,19 @@ TcpDestination::Timeouts TcpDestination::DefaultTimeouts() {
 void TcpDestination::Send(const PrintDocument& document) {
   const std::string where = host_ + ":" + std::to_string(port_);
   const Clock::time_point deadline = Clock::now() + timeouts_.total;
-  auto fail = [&](const std::string& cause) { ThrowPrinterFailure(document.printerName, cause); };
   std::string cause;
-  Socket sock;
-  sock.fd = Connect(host_, port_, timeouts_, deadline, cause);
-  if (sock.fd < 0) fail(cause);
-
-  size_t done = 0;
-  while (done < document.bytes.size()) {
-    ssize_t n =
-        ::send(sock.fd, document.bytes.data() + done, document.bytes.size() - done, MSG_NOSIGNAL);
-    if (n >= 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    int err = errno;
-    if (err == EINTR) continue;
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-      err = WaitReady(sock.fd, POLLOUT, MsLeft(deadline));
-      if (err == ETIMEDOUT) {
-        fail("printer " + where + " took " + std::to_string(done) + " of " +
-             std::to_string(document.bytes.size()) + " bytes and stopped reading");
-      }
-    }
-    if (err != 0) fail("cannot send to " + where + ": " + std::strerror(err));
-  }
-
-  // Every byte is in our socket buffers, which does not mean the printer has it: the document
-  // is delivered once the printer has acknowledged every byte. A printer with its paper out
-  // holds the connection with its receive window closed; that is a failure, not a delivery.
-  while (true) {
-    int err = PendingError(sock.fd);
-    if (err != 0) fail("connection to " + where + " lost: " + std::strerror(err));
-    int left = Unacknowledged(sock.fd);
-    if (left == 0) break;
-    if (MsLeft(deadline) == 0) {
-      fail("printer " + where + " did not acknowledge " +
-           (left > 0 ? std::to_string(left) + " of " : std::string("part of ")) +
-           std::to_string(document.bytes.size()) + " bytes");
-    }
-    // The wait ends early when the printer closes or resets the connection.
-    pollfd p{sock.fd, POLLRDHUP, 0};
-    ::poll(&p, 1, std::min(10, MsLeft(deadline)));
-    if (p.revents & (POLLERR | POLLHUP)) {
-      err = PendingError(sock.fd);
-      fail("connection to " + where + " lost: " + std::strerror(err != 0 ? err : ECONNRESET));
-    }
-    // The printer ended its side but may still read: no busy wait for its acknowledgements.
-    if (p.revents & POLLRDHUP) ::poll(nullptr, 0, std::min(10, MsLeft(deadline)));
-  }
-
-  // The end of the document is announced. A printer that took the bytes into its buffers but
-  // dropped the connection without reading them answers with a reset; one that closes, or
-  // keeps the connection open for the linger time, got the whole document.
-  ::shutdown(sock.fd, SHUT_WR);
-  const Clock::time_point lingerEnd = std::min(deadline, Clock::now() + timeouts_.linger);
-  while (true) {
-    int wait = MsLeft(lingerEnd);
-    if (wait == 0) break;
-    int err = WaitReady(sock.fd, POLLIN, wait);
-    if (err == ETIMEDOUT) break;
-    char reply[512];
-    ssize_t n = err == 0 ? ::recv(sock.fd, reply, sizeof reply, 0) : -1;
-    if (n == 0) break;    // the printer closed after reading everything
-    if (n > 0) continue;  // status bytes of the printer, not needed
-    if (err == 0) err = errno;
-    if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
-    fail("connection to " + where + " lost: " + std::strerror(err));
-  }
-  int err = PendingError(sock.fd);
-  if (err != 0) fail("connection to " + where + " lost: " + std::strerror(err));
+  UniqueFd sock = Connect(host_, port_, timeouts_, deadline, cause);
+  if (!sock.Valid()) ThrowPrinterFailure(document.printerName, cause);
+  SendAll(sock.Get(), document, where, deadline);
+  AwaitAcknowledgement(sock.Get(), document, where, deadline);
+  AwaitClose(sock.Get(), document, where, std::min(deadline, Clock::now() + timeouts_.linger));
 }
 
 void TcpDestination::Probe(const std::u16string& printerName) {
   std::string cause;
-  Socket sock;
-  sock.fd = Connect(host_, port_, timeouts_, Clock::now() + timeouts_.total, cause);
-  if (sock.fd < 0) ThrowPrinterFailure(printerName, cause);
+  if (!Connect(host_, port_, timeouts_, Clock::now() + timeouts_.total, cause).Valid()) {
+    ThrowPrinterFailure(printerName, cause);
+  }
 }
 
 std::u16string TcpDestination::Uri() const {

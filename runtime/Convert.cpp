@@ -2,9 +2,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 
 namespace kestrola::Convert {
 
@@ -12,29 +14,28 @@ namespace {
 bool IsValBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
+
+// The integer after an "&H" (base 16) or "&O" (base 8) prefix at `i`; nothing without one.
+std::optional<double> RadixValue(std::u16string_view t, size_t i) {
+  if (i + 1 >= t.size() || t[i] != u'&') return std::nullopt;
+  char16_t p = t[i + 1];
+  int base = (p == u'H' || p == u'h') ? 16 : (p == u'O' || p == u'o') ? 8 : 0;
+  if (base == 0) return std::nullopt;
+  double v = 0;
+  for (i += 2; i < t.size(); ++i) {
+    int d = Hex::Digit(t[i]);
+    if (d < 0 || d >= base) break;
+    v = v * base + d;
+  }
+  return v;
+}
+
 }  // namespace
 
 double Val(std::u16string_view t) {
   size_t i = 0;
   while (i < t.size() && IsValBlank(t[i])) ++i;
-  // &H / &O prefixes: integer in base 16 or 8.
-  if (i + 1 < t.size() && t[i] == u'&') {
-    char16_t p = t[i + 1];
-    int base = (p == u'H' || p == u'h') ? 16 : (p == u'O' || p == u'o') ? 8 : 0;
-    if (base != 0) {
-      double v = 0;
-      for (i += 2; i < t.size(); ++i) {
-        char16_t c = t[i];
-        int d = (c >= u'0' && c <= u'9')   ? c - u'0'
-                : (c >= u'a' && c <= u'f') ? c - u'a' + 10
-                : (c >= u'A' && c <= u'F') ? c - u'A' + 10
-                                           : 99;
-        if (d >= base) break;
-        v = v * base + d;
-      }
-      return v;
-    }
-  }
+  if (std::optional<double> v = RadixValue(t, i)) return *v;
   // Gather the number's characters, skipping embedded blanks, then parse them at once.
   std::string s;
   bool digits = false, point = false;

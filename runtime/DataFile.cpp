@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola::DataFile {
 
@@ -69,95 +70,95 @@ bool SharedDirectory(const std::string& dir) {
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISGID);
 }
 
-int Open(const std::string& path, int flags, mode_t newMode, std::u16string& error, bool* created) {
-  error.clear();
-  if (created) *created = false;
+namespace {
+
+// Opens the name itself, never a link, without blocking on a FIFO; the refusal is put in
+// `error` (left empty for a missing file that was not to be created).
+UniqueFd OpenName(const std::string& path, int flags, mode_t newMode, std::u16string& error,
+                  bool& made) {
   // O_NONBLOCK keeps a FIFO planted in the file's place from blocking the open; it is cleared
-  // again below for the regular file that remains.
-  // O_TRUNC waits until the file has passed the checks below.
+  // again once the file is known to be a regular one. O_TRUNC waits until the file has passed
+  // the checks.
   const int base = (flags & ~(O_CREAT | O_TRUNC)) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  int fd = -1;
-  bool made = false;
+  UniqueFd fd;
+  made = false;
   if (flags & O_CREAT) {
     // A new file is made exclusively; an existing one is opened without O_CREAT, which the
     // kernel's protection of shared sticky directories would otherwise refuse.
-    fd = ::open(path.c_str(), base | O_CREAT | O_EXCL, newMode);
-    made = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), base);
+    fd.Reset(::open(path.c_str(), base | O_CREAT | O_EXCL, newMode));
+    made = fd.Valid();
+    if (!fd.Valid() && errno == EEXIST) fd.Reset(::open(path.c_str(), base));
   } else {
-    fd = ::open(path.c_str(), base);
+    fd.Reset(::open(path.c_str(), base));
   }
-  if (fd < 0) {
-    int err = errno;
-    struct stat lst {};
-    bool exists = ::lstat(path.c_str(), &lst) == 0;
-    if (err == ELOOP || (exists && S_ISLNK(lst.st_mode))) {
-      error = u"No se usa " + U(path) + u": es un enlace simbólico";
-    } else if (exists && !S_ISREG(lst.st_mode)) {
-      error = u"No se usa " + U(path) + u": no es un archivo normal";
-    } else if (err != ENOENT || (flags & O_CREAT)) {
-      error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(err));
-    }
-    return -1;
-  }
-
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (fd.Valid()) return fd;
+  int err = errno;
+  struct stat lst {};
+  bool exists = ::lstat(path.c_str(), &lst) == 0;
+  if (err == ELOOP || (exists && S_ISLNK(lst.st_mode))) {
+    error = u"No se usa " + U(path) + u": es un enlace simbólico";
+  } else if (exists && !S_ISREG(lst.st_mode)) {
     error = u"No se usa " + U(path) + u": no es un archivo normal";
-    return -1;
+  } else if (err != ENOENT || (flags & O_CREAT)) {
+    error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(err));
   }
-  const std::string dir = Folder(path);
-  struct stat dst {};
-  bool haveDir = ::stat(dir.c_str(), &dst) == 0;
-  if (!made && st.st_uid != ::geteuid() && st.st_uid != 0 &&
-      !(haveDir && MemberOf(st.st_uid, dst.st_gid))) {
-    ::close(fd);
-    error = u"No se usa " + U(path) + u": pertenece al usuario " + U(UserName(st.st_uid)) +
-            u", que no es del grupo " +
-            (haveDir ? U(GroupName(dst.st_gid)) : std::u16string(u"de la carpeta"));
-    return -1;
-  }
-  if (made && haveDir && S_ISDIR(dst.st_mode) && (dst.st_mode & S_ISGID)) {
-    // Every account of the terminal works in a shared folder: the group reads and writes.
-    ::fchmod(fd, 0660);
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if ((flags & O_TRUNC) && !made && ::ftruncate(fd, 0) != 0) {
-    error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(errno));
-    ::close(fd);
-    return -1;
-  }
-  if (created) *created = made;
   return fd;
 }
 
+// Why the open file may not be used (empty when it may): not a regular file, or a file of an
+// account outside the folder's group.
+std::u16string Refusal(int fd, const std::string& path, bool made) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    return u"No se usa " + U(path) + u": no es un archivo normal";
+  }
+  struct stat dst {};
+  bool haveDir = ::stat(Folder(path).c_str(), &dst) == 0;
+  if (!made && st.st_uid != ::geteuid() && st.st_uid != 0 &&
+      !(haveDir && MemberOf(st.st_uid, dst.st_gid))) {
+    return u"No se usa " + U(path) + u": pertenece al usuario " + U(UserName(st.st_uid)) +
+           u", que no es del grupo " +
+           (haveDir ? U(GroupName(dst.st_gid)) : std::u16string(u"de la carpeta"));
+  }
+  return {};
+}
+
+}  // namespace
+
+int Open(const std::string& path, int flags, mode_t newMode, std::u16string& error, bool* created) {
+  error.clear();
+  if (created) *created = false;
+  bool made = false;
+  UniqueFd fd = OpenName(path, flags, newMode, error, made);
+  if (!fd.Valid()) return -1;
+  error = Refusal(fd.Get(), path, made);
+  if (!error.empty()) return -1;
+  if (made && SharedDirectory(Folder(path))) {
+    // Every account of the terminal works in a shared folder: the group reads and writes.
+    ::fchmod(fd.Get(), 0660);
+  }
+  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+  if ((flags & O_TRUNC) && !made && ::ftruncate(fd.Get(), 0) != 0) {
+    error = u"No se puede abrir " + U(path) + u": " + U(std::strerror(errno));
+    return -1;
+  }
+  if (created) *created = made;
+  return fd.Release();
+}
+
 bool ReadAll(const std::string& path, std::string& bytes, std::u16string& error) {
-  int fd = Open(path, O_RDONLY, 0, error);
-  if (fd < 0) return false;
+  UniqueFd fd(Open(path, O_RDONLY, 0, error));
+  if (!fd.Valid()) return false;
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       error = u"No se puede leer " + U(path) + u": " + U(std::strerror(errno));
-      ::close(fd);
       return false;
     }
     bytes.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
   }
   return true;
 }

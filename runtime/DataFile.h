@@ -27,9 +27,6 @@ int Open(const std::string& path, int flags, mode_t newMode, std::u16string& err
 // that does not exist gives false with an empty `error`.
 bool ReadAll(const std::string& path, std::string& bytes, std::u16string& error);
 
-// Writes all of `bytes` to `fd`; false when the system refuses part of it.
-bool WriteAll(int fd, const std::string& bytes);
-
 // Whether `dir` is a shared data directory: a directory with its set-group-ID bit set.
 bool SharedDirectory(const std::string& dir);
 

@@ -18,7 +18,9 @@
 #include "runtime/Application.h"
 #include "runtime/DataFile.h"
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola {
 
@@ -85,9 +87,7 @@ std::u16string Escapar(std::u16string_view s) {
   std::u16string out;
   for (char16_t c : s) {
     if (c == u'%' || c == u'\t' || c == u'\n' || c == u'\r') {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned>(c));
-      out += Text::FromUtf8(hex);
+      out += u'%' + Hex::Text<char16_t>(c, 2);
     } else {
       out += c;
     }
@@ -98,21 +98,11 @@ std::u16string Desescapar(std::u16string_view s) {
   std::u16string out;
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] == u'%' && i + 2 < s.size()) {
-      int v = 0;
-      bool ok = true;
-      for (size_t k = 1; k <= 2; ++k) {
-        char16_t c = s[i + k];
-        v *= 16;
-        if (c >= u'0' && c <= u'9') {
-          v += c - u'0';
-        } else if (c >= u'A' && c <= u'F') {
-          v += c - u'A' + 10;
-        } else {
-          ok = false;
-        }
-      }
-      if (ok) {
-        out += static_cast<char16_t>(v);
+      // Escapar writes upper-case digits only; anything else after a "%" is kept as it is.
+      auto digit = [](char16_t c) { return c >= u'a' ? -1 : Hex::Digit(c); };
+      int high = digit(s[i + 1]), low = digit(s[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char16_t>(high * 16 + low);
         i += 2;
         continue;
       }
@@ -642,11 +632,9 @@ void CicloCola::GuardarRedirigidas() {
   const std::string nuevo = archivo + ".new";
   // A fresh file, never one planted under the temporary name (a link would redirect the write).
   ::unlink(nuevo.c_str());
-  int fd = ::open(nuevo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
-  bool ok = fd >= 0 &&
-            ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-            ::fsync(fd) == 0;
-  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  UniqueFd fd(::open(nuevo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660));
+  bool ok = fd.Valid() && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+  if (fd.Close() != 0) ok = false;
   if (ok && ::rename(nuevo.c_str(), archivo.c_str()) == 0) {
     avisos_.Olvidar(u"guardar-redirigidas");
     return;

@@ -3,9 +3,10 @@
 #include <string>
 
 // Reading and writing one key of an initialisation file: "[Section]" header lines followed by
-// "key=value" lines. Section and key names are compared without regard to case; blanks around
-// names and values are ignored and one pair of surrounding quotes is removed from a value.
-// Files are UTF-8, with or without a byte-order mark; lines may end with CR LF or LF.
+// "key=value" lines, by the rules of runtime/IniFile.h. Section and key names are compared
+// without regard to case; blanks around names and values are ignored and one pair of
+// surrounding quotes is removed from a value. Files are UTF-8, with or without a byte-order
+// mark; lines may end with CR LF or LF.
 namespace kestrola::INI {
 
 // The value of `key` in `section` of `file`, or `defaultValue` when the file, the section or

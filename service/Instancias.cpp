@@ -13,6 +13,7 @@
 #include "runtime/DataFile.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "runtime/UniqueFd.h"
 
 namespace kestrola {
 
@@ -81,25 +82,20 @@ int16_t ContarInstancias(const std::u16string& exeName, const std::string& procR
 
 BloqueoInstancia::BloqueoInstancia(const std::u16string& dataDir) {
   std::string path = Text::ToUtf8(dataDir) + "/kestrola.lock";
-  fd_ = DataFile::Open(path, O_RDWR | O_CREAT, 0600, mensaje_);
-  if (fd_ < 0) return;
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  fd_.Reset(DataFile::Open(path, O_RDWR | O_CREAT, 0600, mensaje_));
+  if (!fd_.Valid()) return;
+  if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) {
     estado_ = errno == EWOULDBLOCK ? Estado::Ocupado : Estado::Fallo;
     if (estado_ == Estado::Fallo)
       mensaje_ = u"No se puede bloquear " + Text::FromUtf8(path) + u": " +
                  Text::FromUtf8(std::strerror(errno));
-    ::close(fd_);
-    fd_ = -1;
+    fd_.Reset();
     return;
   }
   estado_ = Estado::Tomado;
   // Who holds it, for the person looking into the folder; the lock itself is the flock.
   std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd_, 0) == 0) DataFile::WriteAll(fd_, pid);
-}
-
-BloqueoInstancia::~BloqueoInstancia() {
-  if (fd_ >= 0) ::close(fd_);
+  if (::ftruncate(fd_.Get(), 0) == 0) WriteAll(fd_.Get(), pid);
 }
 
 }  // namespace kestrola

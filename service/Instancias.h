@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/UniqueFd.h"
+
 namespace kestrola {
 
 // The number of running processes that run the same program file as this process (the target
@@ -26,7 +28,6 @@ class BloqueoInstancia {
   };
 
   explicit BloqueoInstancia(const std::u16string& dataDir);
-  ~BloqueoInstancia();
   BloqueoInstancia(const BloqueoInstancia&) = delete;
   BloqueoInstancia& operator=(const BloqueoInstancia&) = delete;
 
@@ -34,7 +35,7 @@ class BloqueoInstancia {
   const std::u16string& Mensaje() const { return mensaje_; }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   Estado estado_ = Estado::Fallo;
   std::u16string mensaje_;
 };
