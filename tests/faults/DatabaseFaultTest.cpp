@@ -44,7 +44,7 @@ class DatabaseFaultTest : public FaultEnv {
     DbTestEnv::RunOnPostgres(admin, {u"CREATE DATABASE " + name});
     target_ = admin;
     target_.database = name;
-    Run(DbTestEnv::QueueSchema());
+    Run(QueueSchema::Statements());
     UseTarget(datos_, target_, 1);
   }
   void TearDown() override {

@@ -11,7 +11,7 @@
 #include "runtime/RecordingUserInterface.h"
 #include "service/CicloCola.h"
 #include "service/frmKestrola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 namespace {

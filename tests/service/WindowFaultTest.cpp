@@ -20,7 +20,7 @@
 #include "runtime/Application.h"
 #include "runtime/RecordingUserInterface.h"
 #include "service/frmKestrola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 namespace {

@@ -18,18 +18,14 @@
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
 #include "service/frmKestrola.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::ReadFile;
 
 size_t CountLines(const std::string& text) {
   size_t n = 0;
@@ -63,11 +59,6 @@ class WindowTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-window-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     for (const char* image : {"start.jpg", "start_down.jpg", "stop.jpg", "stop_down.jpg"}) {
       fs::copy_file(fs::path(KESTROLA_SOURCE_DIR) / "assets" / image, dir_ / image);
     }
@@ -79,7 +70,6 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     Application::SetUi(nullptr);
-    fs::remove_all(dir_);
   }
 
   fs::path Config() const { return dir_ / "config.ini"; }
@@ -103,7 +93,7 @@ class WindowTest : public ::testing::Test {
     return Eventually([&] { return Log().ends_with(end); });
   }
 
-  fs::path dir_;
+  testing::TempDir dir_{"window"};
   RecordingUserInterface ui_;
   std::unique_ptr<frmKestrola> window_;
 };

@@ -25,7 +25,8 @@
 #include "runtime/Application.h"
 #include "runtime/Text.h"
 #include "service/Servicio.h"
-#include "tests/db/DbTestEnv.h"
+#include "tests/support/DbTestEnv.h"
+#include "tests/support/TempDir.h"
 
 #ifndef KESTROLA_CYCLE_POSTGRES
 #define KESTROLA_CYCLE_POSTGRES 0
@@ -54,18 +55,13 @@ class CycleTestEnv : public ::testing::Test {
   }
 
   void SetUp() override {
-    app_ = fs::temp_directory_path() /
-           ("kestrola-cycle-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(app_);
-    fs::create_directories(app_);
     Application::SetPath(U16(app_.string()));
     Printers::Reset();
     BaseDatos::Reiniciar();
 
     target_ =
         kPostgres ? DbTestEnv::NewPostgresDatabase("cycle") : DbTestEnv::NewSqliteDatabase("cycle");
-    Run(DbTestEnv::QueueSchema());
+    Run(QueueSchema::Statements());
     UseTarget(datos_, target_, 1);
   }
 
@@ -73,7 +69,6 @@ class CycleTestEnv : public ::testing::Test {
     Log::SetClock({});
     BaseDatos::Reiniciar();
     Printers::Reset();
-    fs::remove_all(app_);
   }
 
   static void UseTarget(Servicio& datos, const DbTestEnv::Target& target, int16_t terminal) {
@@ -194,7 +189,8 @@ class CycleTestEnv : public ::testing::Test {
     return lines;
   }
 
-  fs::path app_;
+  // The application directory; it goes after the test's TearDown.
+  testing::TempDir app_{"cycle"};
   DbTestEnv::Target target_;
   Servicio datos_;
 };
