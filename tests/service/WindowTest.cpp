@@ -18,6 +18,7 @@
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
 #include "service/frmKestrola.h"
+#include "tests/service/WindowTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrola {
@@ -37,26 +38,15 @@ QImage Rgb(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB32);
 }
 
-// Keeps the event loop running until `done` holds; false after `limit`.
+// The window's own changes are waited for 3 s unless a test says otherwise.
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
+  return testing::Eventually(done, limit);
 }
 
 class WindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "service_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::StartOffscreenApplication("service_window_tests"); }
 
   void SetUp() override {
     for (const char* image : {"start.jpg", "start_down.jpg", "stop.jpg", "stop_down.jpg"}) {
