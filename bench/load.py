@@ -22,6 +22,7 @@ table and writes BUILD/bench/results/load.json.
 import argparse
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -34,11 +35,11 @@ TICK = os.sysconf("SC_CLK_TCK")
 
 def queue_schema():
     """The CREATE TABLE statements of db/schema/queue.sql, each on one line, as the C++ programs
-    read them (db/schema/QueueSchema.h): comment lines dropped, blanks and line ends made one
-    blank, statements split at ";"."""
+    read them (db/schema/QueueSchema.h): comments ("--" to the end of the line) dropped, blanks
+    and line ends made one blank, statements split at ";"."""
     with open(f"{TOP}/db/schema/queue.sql") as f:
-        lines = [line for line in f if not line.lstrip().startswith("--")]
-    return [" ".join(s.split()) for s in "".join(lines).split(";") if s.strip()]
+        text = re.sub(r"--[^\n]*", " ", f.read())
+    return [" ".join(s.split()) for s in text.split(";") if s.strip()]
 
 
 SCHEMA = queue_schema() + [

@@ -19,12 +19,16 @@ inline constexpr std::string_view kText =
 #include "db/schema/QueueSchemaText.inc"
     ;
 
-// The statements of queue.sql in file order: comment lines dropped, each run of blanks and
-// line ends made one blank, the closing ";" left off. With `whenMissing`, each CREATE TABLE
-// becomes CREATE TABLE IF NOT EXISTS, for a database that may already hold the tables.
+// The statements of queue.sql in file order: comments ("--" to the end of the line) dropped,
+// each run of blanks and line ends made one blank, the closing ";" left off. With
+// `whenMissing`, each CREATE TABLE becomes CREATE TABLE IF NOT EXISTS, for a database that may
+// already hold the tables.
 inline std::vector<std::u16string> Statements(bool whenMissing = false) {
   std::vector<std::u16string> statements;
   std::string current;
+  auto blank = [&] {
+    if (!current.empty() && current.back() != ' ') current += ' ';
+  };
   auto finish = [&] {
     while (!current.empty() && current.back() == ' ') current.pop_back();
     if (current.empty()) return;
@@ -35,24 +39,19 @@ inline std::vector<std::u16string> Statements(bool whenMissing = false) {
     statements.push_back(Text::FromUtf8(current));
     current.clear();
   };
-  size_t start = 0;
-  while (start < kText.size()) {
-    size_t end = kText.find('\n', start);
-    if (end == std::string_view::npos) end = kText.size();
-    std::string_view line = kText.substr(start, end - start);
-    start = end + 1;
-    size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos || line.substr(first).starts_with("--")) continue;
-    for (char c : line.substr(first)) {
-      if (c == ';') {
-        finish();
-      } else if (std::isspace(static_cast<unsigned char>(c))) {
-        if (!current.empty() && current.back() != ' ') current += ' ';
-      } else {
-        current += c;
-      }
+  for (size_t i = 0; i < kText.size(); ++i) {
+    const char c = kText[i];
+    if (kText.substr(i, 2) == "--") {
+      i = kText.find('\n', i);
+      if (i == std::string_view::npos) break;
+      blank();
+    } else if (c == ';') {
+      finish();
+    } else if (std::isspace(static_cast<unsigned char>(c))) {
+      blank();
+    } else {
+      current += c;
     }
-    if (!current.empty() && current.back() != ' ') current += ' ';
   }
   finish();
   return statements;

@@ -1,7 +1,7 @@
 -- The print queue's tables, as the service reads them, in SQL that PostgreSQL and SQLite both
 -- take as it is. The demo, the tests and the benchmarks create their queues from this file:
 -- the C++ programs through db/schema/QueueSchema.h, bench/load.py by reading it. Statements
--- end with ";"; a line starting with "--" is a comment.
+-- end with ";"; a comment runs from "--" to the end of its line.
 
 -- The printers: each belongs to a terminal ("id_terminal"); "redirigido" names the printer
 -- that prints its jobs (its own number, or a backup after a failover).
