@@ -55,6 +55,8 @@ class CycleTestEnv : public ::testing::Test {
   }
 
   void SetUp() override {
+    // Empty also when a test starts over (TearDown, then SetUp) within itself.
+    app_.Clear();
     Application::SetPath(U16(app_.string()));
     Printers::Reset();
     BaseDatos::Reiniciar();

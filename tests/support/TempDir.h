@@ -44,6 +44,12 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
+  // Empties the folder, for a test that starts over within itself.
+  void Clear() const {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+
   const std::filesystem::path& path() const { return path_; }
   operator const std::filesystem::path&() const { return path_; }
   std::filesystem::path operator/(const std::filesystem::path& child) const {
