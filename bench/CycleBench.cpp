@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     if (std::system(start.c_str()) == 0) {
       DbTestEnv::Target admin = DbTestEnv::PostgresAdmin();
       admin.server = DbTestEnv::PostgresServer(kBenchPort);
-      DbTestEnv::RunOnPostgres(
-          admin, {u"DROP DATABASE IF EXISTS cycle_bench", u"CREATE DATABASE cycle_bench"});
+      DbTestEnv::Run(admin,
+                     {u"DROP DATABASE IF EXISTS cycle_bench", u"CREATE DATABASE cycle_bench"});
       admin.database = u"cycle_bench";
       Setup(admin);
     }

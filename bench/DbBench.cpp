@@ -65,8 +65,7 @@ void UsePostgresDatabase(benchmark::State& state) {
     admin.server = DbTestEnv::PostgresServer(DbTestEnv::PostgresPort(kStateDir));
     DbTestEnv::Target t = admin;
     t.database = u"queuebench";
-    DbTestEnv::RunOnPostgres(
-        admin, {u"DROP DATABASE IF EXISTS queuebench", u"CREATE DATABASE queuebench"});
+    DbTestEnv::Run(admin, {u"DROP DATABASE IF EXISTS queuebench", u"CREATE DATABASE queuebench"});
     Connect(t);
     FillQueue();
     return t;

@@ -41,7 +41,7 @@ class DatabaseFaultTest : public FaultEnv {
     DbTestEnv::Target admin = {DbTestEnv::PostgresServer(DbTestEnv::PostgresPort(StateDir())),
                                u"postgres", u"kestrola", u"kestrola"};
     std::u16string name = U16(DbTestEnv::UniqueName("faults"));
-    DbTestEnv::RunOnPostgres(admin, {u"CREATE DATABASE " + name});
+    DbTestEnv::Run(admin, {u"CREATE DATABASE " + name});
     target_ = admin;
     target_.database = name;
     Run(QueueSchema::Statements());

@@ -85,11 +85,7 @@ class CycleTestEnv : public ::testing::Test {
 
   // Statements on a connection of the test's own, never the service's.
   void Run(const std::vector<std::u16string>& statements) const {
-    Connection conn;
-    conn.Open(BaseDatos::CadenaConexion(target_.server, target_.database), target_.user,
-              target_.password);
-    for (const auto& s : statements) conn.Execute(s);
-    conn.Close();
+    DbTestEnv::Run(target_, statements);
   }
 
   // The first column of every row of a query, as text ("NULL" for NULL).

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
 #include "db/schema/QueueSchema.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
@@ -96,11 +97,10 @@ inline std::string UniqueName(std::string_view prefix) {
   return std::string(prefix) + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
 }
 
-// Runs statements on a database of the private server with a connection of its own.
-inline void RunOnPostgres(const Target& target, const std::vector<std::u16string>& statements) {
+// Runs statements on a database with a connection of its own, never the service's.
+inline void Run(const Target& target, const std::vector<std::u16string>& statements) {
   Connection conn;
-  conn.Open(u"server=" + target.server + u";driver={SQL Server};database=" + target.database,
-            target.user, target.password);
+  conn.Open(ConnectionString::Build(target.server, target.database), target.user, target.password);
   for (const auto& s : statements) conn.Execute(s);
   conn.Close();
 }
@@ -113,8 +113,7 @@ inline Target NewPostgresDatabase(std::string_view prefix) {
   // a refusal is retried a few times.
   for (int attempt = 1;; ++attempt) {
     try {
-      RunOnPostgres(PostgresAdmin(),
-                    {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
+      Run(PostgresAdmin(), {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
       break;
     } catch (const Error& e) {
       if (attempt == 5) {
