@@ -3,7 +3,7 @@
 // Matching the kestrola::Error a piece of code raises, for tests that compare it with the
 // expected number or text.
 //
-//   EXPECT_EQ(ErrorNumberOf([&] { bag.SetJSON(u"["); }), kErrSyntax);
+//   EXPECT_EQ(ErrorNumberOf([&] { bag.SetJSON(u"["); }), kErrTypeMismatch);
 //   EXPECT_EQ(ErrorTextOf([&] { bag.SetJSON(u"["); }), "13: Bad value at character 2");
 
 #include <cstdint>
