@@ -16,7 +16,7 @@
 #include "runtime/Application.h"
 #include "service/CicloCola.h"
 #include "service/Servicio.h"
-#include "tests/db/DbTestEnv.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {
@@ -60,7 +60,7 @@ void Setup(const DbTestEnv::Target& target) {
   datos.Activo = true;
   ready = BaseDatos::Conectar(target.server, target.database, target.user, target.password);
   BaseDatos::Conectado = ready;
-  for (const auto& s : DbTestEnv::QueueSchema()) Exec(s);
+  for (const auto& s : QueueSchema::Statements()) Exec(s);
   Exec(u"insert into impresora values (1,'Caja','USB1','raw',1,'Caja','A',1,1)");
 }
 
@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     if (std::system(start.c_str()) == 0) {
       DbTestEnv::Target admin = DbTestEnv::PostgresAdmin();
       admin.server = DbTestEnv::PostgresServer(kBenchPort);
-      DbTestEnv::RunOnPostgres(
-          admin, {u"DROP DATABASE IF EXISTS cycle_bench", u"CREATE DATABASE cycle_bench"});
+      DbTestEnv::Run(admin,
+                     {u"DROP DATABASE IF EXISTS cycle_bench", u"CREATE DATABASE cycle_bench"});
       admin.database = u"cycle_bench";
       Setup(admin);
     }

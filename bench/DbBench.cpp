@@ -11,7 +11,7 @@
 #include "db/BaseDatos.h"
 #include "runtime/Application.h"
 #include "service/Servicio.h"
-#include "tests/db/DbTestEnv.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {
@@ -26,7 +26,7 @@ std::u16string QueueQuery(int terminal) {
 
 // Terminal 1 has 1,000 ready jobs; terminal 2 has a printer and an empty queue.
 void FillQueue() {
-  for (const auto& s : DbTestEnv::QueueSchema()) BaseDatos::Ejecutar(s);
+  for (const auto& s : QueueSchema::Statements()) BaseDatos::Ejecutar(s);
   BaseDatos::Ejecutar(
       u"insert into impresora values (1,'Caja','USB1','raw',1,'Receipt 1','A',1,1),"
       u"(2,'Barra','USB2','raw',2,'Bar','A',2,2)");
@@ -65,8 +65,7 @@ void UsePostgresDatabase(benchmark::State& state) {
     admin.server = DbTestEnv::PostgresServer(DbTestEnv::PostgresPort(kStateDir));
     DbTestEnv::Target t = admin;
     t.database = u"queuebench";
-    DbTestEnv::RunOnPostgres(
-        admin, {u"DROP DATABASE IF EXISTS queuebench", u"CREATE DATABASE queuebench"});
+    DbTestEnv::Run(admin, {u"DROP DATABASE IF EXISTS queuebench", u"CREATE DATABASE queuebench"});
     Connect(t);
     FillQueue();
     return t;

@@ -32,7 +32,7 @@
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
 #include "service/frmKestrola.h"
-#include "tests/db/DbTestEnv.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {
@@ -125,7 +125,7 @@ void BM_WindowGap_PrinterTakesNoData(benchmark::State& state) {
     Connection c;
     c.Open(u"server=" + t.server + u";driver={SQL Server};database=" + t.database, t.user,
            t.password);
-    for (const auto& s : DbTestEnv::QueueSchema()) c.Execute(s);
+    for (const auto& s : QueueSchema::Statements()) c.Execute(s);
     c.Execute(u"insert into impresora values (1,'Caja','USB1','raw',1,'Caja','A',1,1)");
     c.Execute(u"insert into colaimpresion values (1,1,0,'2026-12-08 10:00:00','caja','T')");
     // A receipt larger than the pipe holds, so that its delivery waits on the reader.

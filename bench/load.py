@@ -22,6 +22,7 @@ table and writes BUILD/bench/results/load.json.
 import argparse
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -31,14 +32,17 @@ import time
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TICK = os.sysconf("SC_CLK_TCK")
 
-SCHEMA = [
-    "CREATE TABLE impresora (id_impresora INTEGER PRIMARY KEY, nombre_impresora VARCHAR(50), "
-    "puerto VARCHAR(50), modo VARCHAR(20), redirigido INTEGER, comentario VARCHAR(100), "
-    "estado_impresora CHAR(1), id_terminal INTEGER, id_impresora_respaldo INTEGER)",
-    "CREATE TABLE colaimpresion (idtrabajo INTEGER PRIMARY KEY, id_impresora INTEGER, "
-    "escribiendo INTEGER DEFAULT 0, fechahora TIMESTAMP, usuario VARCHAR(50), tipo VARCHAR(20))",
-    "CREATE TABLE detallecolaimpresion (idtrabajo INTEGER, idrenglon INTEGER, "
-    "Datos VARCHAR(4000), PRIMARY KEY (idtrabajo, idrenglon))",
+
+def queue_schema():
+    """The CREATE TABLE statements of db/schema/queue.sql, each on one line, as the C++ programs
+    read them (db/schema/QueueSchema.h): comments ("--" to the end of the line) dropped, blanks
+    and line ends made one blank, statements split at ";"."""
+    with open(f"{TOP}/db/schema/queue.sql") as f:
+        text = re.sub(r"--[^\n]*", " ", f.read())
+    return [" ".join(s.split()) for s in text.split(";") if s.strip()]
+
+
+SCHEMA = queue_schema() + [
     # The indexes the README recommends for the queue query.
     "CREATE INDEX impresora_terminal ON impresora (id_terminal)",
     "CREATE INDEX impresora_redirigido ON impresora (redirigido)",

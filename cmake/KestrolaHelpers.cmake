@@ -36,7 +36,8 @@ function(kestrola_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} kestrola_test_support GTest::gtest
+                                        GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     KESTROLA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     KESTROLA_BINARY_DIR="${CMAKE_BINARY_DIR}"

@@ -1,4 +1,4 @@
-# The driver mappings the database tests and benchmarks select with ODBCSYSINI (DbTestEnv.h):
+# The driver mappings the database tests and benchmarks select with ODBCSYSINI (tests/support/DbTestEnv.h):
 # "SQL Server" to psqlODBC, to the SQLite ODBC driver, and a file without it. Written once,
 # when the build is configured, never by the tests themselves; each file is written beside its
 # place and renamed into it, so a test running during a re-configure reads the old or the new

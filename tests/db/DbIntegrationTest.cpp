@@ -7,8 +7,8 @@
 
 #include "db/BaseDatos.h"
 #include "service/Servicio.h"
-#include "tests/db/DbTestEnv.h"
 #include "tests/db/LogCapture.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {
@@ -66,7 +66,7 @@ DB_TEST(QueueQueryUpdateAndDeleteThroughTheSharedConnection) {
   ASSERT_TRUE(Connect()) << log_->All();
   EXPECT_EQ(BaseDatos::Conexion().State(), adStateOpen);
   EXPECT_EQ(BaseDatos::Conexion().CommandTimeout(), 100000);
-  for (const auto& s : DbTestEnv::QueueSchema()) Run(s);
+  for (const auto& s : QueueSchema::Statements()) Run(s);
   // Printer 1 serves terminal 1; printer 2 is redirected to 3 (terminal 1); printer 4 belongs
   // to terminal 2; printer 5 is down.
   Run(u"insert into impresora values (1,'Caja','USB1','raw',1,'Receipt 1','A',1,3),"
@@ -111,13 +111,32 @@ DB_TEST(QueueQueryUpdateAndDeleteThroughTheSharedConnection) {
 
 DB_TEST(EmptyResultIsAtItsEndAtOnce) {
   ASSERT_TRUE(Connect()) << log_->All();
-  for (const auto& s : DbTestEnv::QueueSchema()) Run(s);
+  for (const auto& s : QueueSchema::Statements()) Run(s);
   auto queue = Query(QueueQuery(1));
   ASSERT_NE(queue, nullptr) << log_->All();
   EXPECT_EQ(queue->RecordCount(), 0);
   EXPECT_TRUE(queue->Eof());
   EXPECT_THROW(queue->Fields(u"device"), Error);
   EXPECT_THROW(queue->MoveNext(), Error);
+}
+
+// The shared queue schema creates the three tables once; its "when missing" form runs again on
+// a database that has them and leaves their rows alone.
+DB_TEST(QueueSchemaCreatesTheTablesAndItsWhenMissingFormKeepsThem) {
+  ASSERT_TRUE(Connect()) << log_->All();
+  const auto create = QueueSchema::Statements();
+  ASSERT_EQ(create.size(), 3u);
+  for (const auto& s : create) Run(s);
+  Run(u"insert into impresora values (1,'Caja','USB1','raw',1,'Receipt 1','A',1,1)");
+  Run(u"insert into colaimpresion values (1,1,0,NULL,'ana','T')");
+  Run(u"insert into detallecolaimpresion values (1,1,'hola')");
+  for (const auto& s : create) EXPECT_FALSE(BaseDatos::Ejecutar(s)) << ToUtf8(s);
+  for (const auto& s : QueueSchema::Statements(true)) Run(s);
+  for (const char16_t* table : {u"impresora", u"colaimpresion", u"detallecolaimpresion"}) {
+    auto rows = Query(std::u16string(u"select count(*) from ") + table);
+    ASSERT_NE(rows, nullptr) << log_->All();
+    EXPECT_EQ(rows->Fields(0).AsLong(), 1) << ToUtf8(table);
+  }
 }
 
 DB_TEST(WrongDatabaseFailsLogsAndLaterConnectWorks) {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "db/BaseDatos.h"
-#include "tests/db/DbTestEnv.h"
 #include "tests/db/LogCapture.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {

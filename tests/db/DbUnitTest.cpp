@@ -6,8 +6,8 @@
 #include "db/ConnectionString.h"
 #include "db/OdbcDiagnostics.h"
 #include "runtime/Error.h"
-#include "tests/db/DbTestEnv.h"
 #include "tests/db/LogCapture.h"
+#include "tests/support/DbTestEnv.h"
 
 namespace kestrola {
 namespace {

@@ -2,8 +2,6 @@
 
 // Points the activity log at a fresh folder for one test and reads back what was written.
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,24 +10,17 @@
 
 #include "runtime/Application.h"
 #include "runtime/Text.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 
 class LogCapture {
  public:
-  explicit LogCapture(const std::string& name) {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kestrola-dblog-" + std::to_string(getpid()) + "-" + name);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+  explicit LogCapture(const std::string& name) : dir_("dblog", name) {
     previous_ = Application::Path();
     Application::SetPath(Text::FromUtf8(dir_.string()));
   }
-  ~LogCapture() {
-    Application::SetPath(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  ~LogCapture() { Application::SetPath(previous_); }
 
   // Every line written so far (UTF-8, without line ends), over all log files of the folder.
   std::vector<std::string> Lines() const {
@@ -51,7 +42,7 @@ class LogCapture {
   }
 
  private:
-  std::filesystem::path dir_;
+  testing::TempDir dir_;
   std::u16string previous_;
 };
 

@@ -41,10 +41,10 @@ class DatabaseFaultTest : public FaultEnv {
     DbTestEnv::Target admin = {DbTestEnv::PostgresServer(DbTestEnv::PostgresPort(StateDir())),
                                u"postgres", u"kestrola", u"kestrola"};
     std::u16string name = U16(DbTestEnv::UniqueName("faults"));
-    DbTestEnv::RunOnPostgres(admin, {u"CREATE DATABASE " + name});
+    DbTestEnv::Run(admin, {u"CREATE DATABASE " + name});
     target_ = admin;
     target_.database = name;
-    Run(DbTestEnv::QueueSchema());
+    Run(QueueSchema::Statements());
     UseTarget(datos_, target_, 1);
   }
   void TearDown() override {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "service/CicloCola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 

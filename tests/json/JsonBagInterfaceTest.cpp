@@ -31,16 +31,16 @@ TEST(JsonBagInterface, NarrowStringsAreUtf8NamesAndValuesNeverBooleans) {
       "\"list\":[\"x\"]}");
   // A null char pointer is Null: an absent key for reading, an appended element for writing.
   const char* none = nullptr;
-  EXPECT_EQ(ErrorOf([&] { bag.Item(none); }), "94: Key must be String or an index)");
+  EXPECT_EQ(ErrorTextOf([&] { bag.Item(none); }), "94: Key must be String or an index)");
   child = bag.AddNewArray("nulls");
   child->SetItem(none, none);
   EXPECT_EQ(Json(*child), "[null]");
   // On an array a narrow key is a name, refused as names are; it is never read as true (-1).
-  EXPECT_EQ(ErrorOf([&] { child->Item("1"); }), "5: Array values can only be acessed by index");
-  EXPECT_EQ(ErrorOf([&] { child->SetItem("1", 2); }),
+  EXPECT_EQ(ErrorTextOf([&] { child->Item("1"); }), "5: Array values can only be acessed by index");
+  EXPECT_EQ(ErrorTextOf([&] { child->SetItem("1", 2); }),
             "5: Array values can only be changed by index or added via Null");
   EXPECT_FALSE(child->Exists("1"));
-  EXPECT_EQ(ErrorOf([&] { child->Remove("1"); }), "5: Must remove by index for arrays");
+  EXPECT_EQ(ErrorTextOf([&] { child->Remove("1"); }), "5: Must remove by index for arrays");
 }
 
 TEST(JsonBagInterface, RangeForGivesNamesAndValuesInOrder) {
@@ -96,7 +96,7 @@ TEST(JsonBagInterface, Utf8OutputIsTheUtf16OutputConverted) {
   EXPECT_NE(bag->JSONUtf8().find("\\uD83D\\uDE00\\uD800x"), std::string::npos);
   // Errors are the same as for JSON.
   bag->SetItem(u"t", Variant(Date{1}));
-  EXPECT_EQ(ErrorOf([&] { bag->JSONUtf8(); }), ErrorOf([&] { bag->JSON(); }));
+  EXPECT_EQ(ErrorTextOf([&] { bag->JSONUtf8(); }), ErrorTextOf([&] { bag->JSON(); }));
 }
 
 }  // namespace

@@ -104,8 +104,8 @@ TEST(JsonBagModel, ArrayWritesReplaceInPlaceOrAppend) {
   EXPECT_EQ(S(bag.Item(4).AsString()), "seven");
   bag.SetItem(Variant::Null(), true);
   EXPECT_EQ(Json(bag), R"([1,2,"three","seven",true])");
-  EXPECT_EQ(ErrorOf([&] { bag.SetItem(0, 1); }).substr(0, 2), "9:");
-  EXPECT_EQ(ErrorOf([&] { bag.SetItem(u"x", 1); }),
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetItem(0, 1); }).substr(0, 2), "9:");
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetItem(u"x", 1); }),
             "5: Array values can only be changed by index or added via Null");
 }
 
@@ -115,8 +115,8 @@ TEST(JsonBagModel, RemoveByPositionAndName) {
   EXPECT_EQ(Json(*arr), "[1,2]");
   arr->Remove(9);
   EXPECT_EQ(arr->Count(), 2);
-  EXPECT_EQ(ErrorOf([&] { arr->Remove(u"a"); }), "5: Must remove by index for arrays");
-  EXPECT_EQ(ErrorOf([&] { arr->Remove(0); }).substr(0, 2), "9:");
+  EXPECT_EQ(ErrorTextOf([&] { arr->Remove(u"a"); }), "5: Must remove by index for arrays");
+  EXPECT_EQ(ErrorTextOf([&] { arr->Remove(0); }).substr(0, 2), "9:");
 
   auto obj = Parse(R"({"a":1,"b":2,"c":3})");
   obj->Remove(u"zz");
@@ -153,21 +153,21 @@ TEST(JsonBagModel, ErrorsCarryNumbersTextsAndSource) {
     EXPECT_EQ(S(e.Description()), "Key must be String or an index)");
     EXPECT_EQ(S(e.Source()), "JsonBag");
   }
-  EXPECT_EQ(ErrorOf([&] { obj.SetIsArray(true); }),
+  EXPECT_EQ(ErrorTextOf([&] { obj.SetIsArray(true); }),
             "5: Cannot change IsArray setting after items have been added");
   EXPECT_FALSE(obj.IsArray());
-  EXPECT_EQ(ErrorOf([&] { obj.SetItem(1, 2); }),
+  EXPECT_EQ(ErrorTextOf([&] { obj.SetItem(1, 2); }),
             "5: Object values can only be changed or added by key not by index");
-  EXPECT_EQ(ErrorOf([&] { obj.SetItem(Variant::Null(), 2); }),
+  EXPECT_EQ(ErrorTextOf([&] { obj.SetItem(Variant::Null(), 2); }),
             "5: Object values can only be changed or added by key not by index");
-  EXPECT_NE(ErrorOf([&] { obj.Item(u"missing"); }), "");
-  EXPECT_EQ(ErrorOf([&] { obj.Item(2); }).substr(0, 2), "9:");
-  EXPECT_EQ(ErrorOf([&] { obj.Name(2); }).substr(0, 2), "9:");
+  EXPECT_NE(ErrorTextOf([&] { obj.Item(u"missing"); }), "");
+  EXPECT_EQ(ErrorTextOf([&] { obj.Item(2); }).substr(0, 2), "9:");
+  EXPECT_EQ(ErrorTextOf([&] { obj.Name(2); }).substr(0, 2), "9:");
 
   auto arr = Parse("[1]");
-  EXPECT_EQ(ErrorOf([&] { arr->Item(u"a"); }), "5: Array values can only be acessed by index");
-  EXPECT_EQ(ErrorOf([&] { arr->Name(1); }), "5: Array items do not have names");
-  EXPECT_EQ(ErrorOf([&] { arr->NewEnum(); }), "5: Arrays must be iterated using index values");
+  EXPECT_EQ(ErrorTextOf([&] { arr->Item(u"a"); }), "5: Array values can only be acessed by index");
+  EXPECT_EQ(ErrorTextOf([&] { arr->Name(1); }), "5: Array items do not have names");
+  EXPECT_EQ(ErrorTextOf([&] { arr->NewEnum(); }), "5: Arrays must be iterated using index values");
 }
 
 TEST(JsonBagModel, ObjectMembersReadableByPosition) {
@@ -211,7 +211,7 @@ TEST(JsonBagModel, ChildrenAreSharedByReferenceWithDefaultSettings) {
   // A child outlives its parent while someone holds it.
   root.Clear();
   EXPECT_EQ(Json(*list), R"([{"k":"v"},2])");
-  EXPECT_EQ(ErrorOf([&] { list->AddNewObject(u"x"); }),
+  EXPECT_EQ(ErrorTextOf([&] { list->AddNewObject(u"x"); }),
             "5: Array values can only be changed by index or added via Null");
 }
 

@@ -133,11 +133,11 @@ TEST(JsonBagParse, FailureKeepsCompletedItemsAndSettings) {
   auto bag = JsonBag::Create();
   bag->SetWhitespace(true);
   bag->SetDecimalMode(true);
-  EXPECT_NE(ErrorOf([&] { bag->SetJSON(u"{\"a\":1,\"b\":2,\"a\":3,\"c\":[1,2,x]}"); }), "");
+  EXPECT_NE(ErrorTextOf([&] { bag->SetJSON(u"{\"a\":1,\"b\":2,\"a\":3,\"c\":[1,2,x]}"); }), "");
   bag->SetWhitespace(false);
   EXPECT_EQ(Json(*bag), R"({"b":2,"a":3})");
   EXPECT_TRUE(bag->DecimalMode());
-  EXPECT_NE(ErrorOf([&] { bag->SetJSON(u"[1,[2],3,x"); }), "");
+  EXPECT_NE(ErrorTextOf([&] { bag->SetJSON(u"[1,[2],3,x"); }), "");
   EXPECT_TRUE(bag->IsArray());
   EXPECT_EQ(Json(*bag), "[1,[2],3]");
   // A new parse starts from an empty node.
@@ -254,12 +254,14 @@ TEST(JsonBagParse, SpecialCharacterAtEveryPositionOfLongStrings) {
 TEST(JsonBagParse, Utf8TextReadsLikeItsConversion) {
   // Positions count UTF-16 code units, not bytes: "é" is one unit, the emoji two.
   JsonBag bag;
-  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("{\"\xC3\xA9\": x}"); }), "13: Bad value at character 7");
-  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xF0\x9F\x98\x80\", tru]"); }),
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetJSONUtf8("{\"\xC3\xA9\": x}"); }),
+            "13: Bad value at character 7");
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetJSONUtf8("[\"\xF0\x9F\x98\x80\", tru]"); }),
             "13: Bad value at character 8");
-  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC\x01\"]"); }),
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC\x01\"]"); }),
             "13: Invalid string character at 4");
-  EXPECT_EQ(ErrorOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC"); }), "13: Expected \" at character 4");
+  EXPECT_EQ(ErrorTextOf([&] { bag.SetJSONUtf8("[\"\xE2\x82\xAC"); }),
+            "13: Expected \" at character 4");
   EXPECT_EQ(Json(bag), "[]");
 
   const std::string texts[] = {
@@ -276,8 +278,8 @@ TEST(JsonBagParse, Utf8TextReadsLikeItsConversion) {
   };
   for (const std::string& text : texts) {
     JsonBag converted, direct;
-    const std::string want = ErrorOf([&] { converted.SetJSON(U(text)); });
-    EXPECT_EQ(ErrorOf([&] { direct.SetJSONUtf8(text); }), want) << text;
+    const std::string want = ErrorTextOf([&] { converted.SetJSON(U(text)); });
+    EXPECT_EQ(ErrorTextOf([&] { direct.SetJSONUtf8(text); }), want) << text;
     EXPECT_EQ(Json(direct), Json(converted)) << text;
   }
   JsonBag names;

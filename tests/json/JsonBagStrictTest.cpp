@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 std::string StrictError(std::string_view utf8) {
   JsonBag bag;
   bag.SetStrict(true);
-  return ErrorOf([&] { bag.SetJSONUtf8(utf8); });
+  return ErrorTextOf([&] { bag.SetJSONUtf8(utf8); });
 }
 
 TEST(JsonBagStrict, AcceptsEveryValidCorpusFileAndRejectsEveryInvalidOne) {
@@ -154,8 +154,8 @@ TEST(JsonBagErrorPlace, LineAndColumnOfTheErrorPosition) {
   };
   for (const Case& c : cases) {
     JsonBag utf8, utf16;
-    std::string e8 = ErrorOf([&] { utf8.SetJSONUtf8(c.text); });
-    std::string e16 = ErrorOf([&] { utf16.SetJSON(U(c.text)); });
+    std::string e8 = ErrorTextOf([&] { utf8.SetJSONUtf8(c.text); });
+    std::string e16 = ErrorTextOf([&] { utf16.SetJSON(U(c.text)); });
     ASSERT_FALSE(e8.empty()) << c.text;
     EXPECT_EQ(e8, e16);
     for (const JsonBag* bag : {&utf8, &utf16}) {
@@ -170,7 +170,7 @@ TEST(JsonBagErrorPlace, LineAndColumnOfTheErrorPosition) {
   // A later successful parse clears the place; a bag never parsed has none.
   JsonBag bag;
   EXPECT_EQ(bag.ErrorLine(), 0);
-  ErrorOf([&] { bag.SetJSON(u"[x]"); });
+  ErrorTextOf([&] { bag.SetJSON(u"[x]"); });
   EXPECT_EQ(bag.ErrorColumn(), 2);
   bag.SetJSON(u"[1]");
   EXPECT_EQ(bag.ErrorPosition(), 0);

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "json/JsonBag.h"
-#include "runtime/Error.h"
 #include "runtime/Text.h"
+#include "tests/support/Errors.h"
 
 namespace kestrola::testing {
 
@@ -16,16 +15,6 @@ inline std::u16string U(std::string_view s) {
 }
 inline std::string S(std::u16string_view s) {
   return Text::ToUtf8(s);
-}
-
-// Runs f and returns "number: description" of the kestrola::Error it raises ("" when none).
-inline std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return std::to_string(e.Number()) + ": " + S(e.Description());
-  }
-  return "";
 }
 
 inline std::shared_ptr<JsonBag> Parse(std::string_view text, bool decimal = false) {
@@ -37,7 +26,7 @@ inline std::shared_ptr<JsonBag> Parse(std::string_view text, bool decimal = fals
 
 inline std::string ParseError(std::string_view text) {
   JsonBag bag;
-  return ErrorOf([&] { bag.SetJSON(U(text)); });
+  return ErrorTextOf([&] { bag.SetJSON(U(text)); });
 }
 
 inline std::string Json(const JsonBag& bag) {

@@ -177,23 +177,23 @@ TEST(JsonBagWrite, UnsupportedKindsFailWithError51) {
   JsonBag bag;
   bag.SetIsArray(true);
   bag.SetItem(Variant::Null(), Date{2.0});
-  EXPECT_EQ(ErrorOf([&] { bag.JSON(); }), "51: , unknown/unsupported type = 7");
+  EXPECT_EQ(ErrorTextOf([&] { bag.JSON(); }), "51: , unknown/unsupported type = 7");
   auto obj = Parse(R"({"x":{"y":1}})");
   auto x = obj->Item(u"x").ObjectAs<JsonBag>();
   x->SetItem(u"d", Date{1.0});
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 7");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 7");
   x->SetItem(u"d", ErrorValue{5});
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 10");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 10");
   auto arr = std::make_shared<VariantArray>();
   arr->elementKind = vbString;
   x->SetItem(u"d", arr);
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 8200");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }), "51: d, unknown/unsupported type = 8200");
   x->SetItem(u"d", std::numeric_limits<double>::infinity());
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }), "51: d, value Infinity failed to serialize");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }), "51: d, value Infinity failed to serialize");
   x->SetItem(u"d", ObjectRef());
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }).substr(0, 3), "91:");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }).substr(0, 3), "91:");
   x->SetItem(u"d", std::make_shared<Object>());
-  EXPECT_EQ(ErrorOf([&] { obj->JSON(); }).substr(0, 3), "13:");
+  EXPECT_EQ(ErrorTextOf([&] { obj->JSON(); }).substr(0, 3), "13:");
   x->Remove(u"d");
   EXPECT_EQ(Json(*obj), R"({"x":{"y":1}})");
 }
@@ -233,12 +233,12 @@ TEST(JsonBagWrite, DeepTreesFailCleanly) {
   auto node = root;
   for (int i = 0; i < 8200; ++i) node = node->AddNewArray();
   root->SetWhitespace(true);
-  EXPECT_EQ(ErrorOf([&] { root->JSON(); }).substr(0, 2), "6:");
+  EXPECT_EQ(ErrorTextOf([&] { root->JSON(); }).substr(0, 2), "6:");
   root->SetWhitespace(false);
   EXPECT_EQ(root->JSON().size(), 2u * 8201);
   // A node that contains itself cannot be written.
   node->SetItem(Variant::Null(), root);
-  EXPECT_EQ(ErrorOf([&] { root->JSON(); }).substr(0, 3), "28:");
+  EXPECT_EQ(ErrorTextOf([&] { root->JSON(); }).substr(0, 3), "28:");
   node->Clear();
 }
 

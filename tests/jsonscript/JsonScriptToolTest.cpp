@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/TempDir.h"
+
 namespace {
 
 struct Result {
@@ -16,9 +18,7 @@ struct Result {
 
 // Runs the tool with `args`, feeding `input` on standard input.
 Result RunTool(const std::string& args, const std::string& input) {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("jsonscript_tool_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  kestrola::testing::TempDir dir("jsonscript-tool");
   std::ofstream(dir / "in", std::ios::binary) << input;
   std::string cmd = std::string(KESTROLA_BINARY_DIR) + "/tools/jsonscript/jsonscript " + args +
                     " < " + (dir / "in").string() + " > " + (dir / "out").string() + " 2> " +
@@ -26,13 +26,8 @@ Result RunTool(const std::string& args, const std::string& input) {
   Result r;
   int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto slurp = [](const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  };
-  r.out = slurp(dir / "out");
-  r.err = slurp(dir / "err");
-  fs::remove_all(dir);
+  r.out = kestrola::testing::ReadFile(dir / "out");
+  r.err = kestrola::testing::ReadFile(dir / "err");
   return r;
 }
 

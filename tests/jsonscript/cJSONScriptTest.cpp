@@ -8,6 +8,7 @@
 #include "runtime/Error.h"
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
+#include "tests/support/Errors.h"
 
 using kestrola::cJSONScript;
 using kestrola::Decimal;
@@ -25,12 +26,7 @@ class ScriptTest : public ::testing::Test {
   std::string Run(std::string_view script) { return ToUtf8(js.Eval(U(script))); }
   // The error number a script fails with, 0 when it does not fail.
   int FailureOf(std::string_view script) {
-    try {
-      js.Eval(U(script));
-    } catch (const Error& e) {
-      return e.Number();
-    }
-    return 0;
+    return kestrola::testing::ErrorNumberOf([&] { js.Eval(U(script)); });
   }
 
   RecordingUserInterface ui;

@@ -16,6 +16,8 @@
 #include "runtime/Error.h"
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
+#include "tests/support/LocalTime.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
@@ -23,46 +25,24 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
 
-Clock::time_point LocalMoment(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
-  return Clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(ms);
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::LocalTime;
+using testing::ReadFile;
 
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-log-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     Application::SetPath(Text::FromUtf8(dir_.string()));
     Application::SetUi(&ui_);
-    now_ = LocalMoment(2026, 12, 8, 9, 5, 7);
+    now_ = LocalTime(2026, 12, 8, 9, 5, 7);
     Log::SetClock([this] { return now_; });
   }
   void TearDown() override {
     Log::SetClock(nullptr);
     Application::SetUi(nullptr);
-    fs::remove_all(dir_);
   }
   fs::path Today() const { return dir_ / "log_20261208.log"; }
 
-  fs::path dir_;
+  testing::TempDir dir_{"log"};
   Clock::time_point now_;
   RecordingUserInterface ui_;
 };
@@ -70,7 +50,7 @@ class LogTest : public ::testing::Test {
 TEST_F(LogTest, LineIsDateTimeThenMessageInTheDaysFile) {
   Log::EscribirLog(u"Servicio Activo");
   Log::EscribirLog(u"Año ñandú");
-  EXPECT_EQ(ReadAll(Today()),
+  EXPECT_EQ(ReadFile(Today()),
             "2026-12-08 09:05:07Servicio Activo\r\n2026-12-08 09:05:07A\xC3\xB1o "
             "\xC3\xB1\x61nd\xC3\xBA\r\n");
   EXPECT_EQ(Text::ToUtf8(Log::NombreArchivo(now_)), Today().string());
@@ -79,36 +59,36 @@ TEST_F(LogTest, LineIsDateTimeThenMessageInTheDaysFile) {
 
 TEST_F(LogTest, NewDayStartsANewFileAndLeavesTheOldOne) {
   Log::EscribirLog(u"uno");
-  std::string before = ReadAll(Today());
-  now_ = LocalMoment(2026, 12, 9, 0, 0, 1);
+  std::string before = ReadFile(Today());
+  now_ = LocalTime(2026, 12, 9, 0, 0, 1);
   Log::EscribirLog(u"dos");
-  EXPECT_EQ(ReadAll(Today()), before);
-  EXPECT_EQ(ReadAll(dir_ / "log_20261209.log"), "2026-12-09 00:00:01dos\r\n");
+  EXPECT_EQ(ReadFile(Today()), before);
+  EXPECT_EQ(ReadFile(dir_ / "log_20261209.log"), "2026-12-09 00:00:01dos\r\n");
 }
 
 TEST_F(LogTest, FileNamedWhenOpenedLineStampedWhenWritten) {
   // The first reading of the clock names the file, the second one stamps the line.
   int calls = 0;
   Log::SetClock([&] {
-    return ++calls == 1 ? LocalMoment(2026, 12, 8, 23, 59, 59, 900)
-                        : LocalMoment(2026, 12, 9, 0, 0, 0, 100);
+    return ++calls == 1 ? LocalTime(2026, 12, 8, 23, 59, 59, 900)
+                        : LocalTime(2026, 12, 9, 0, 0, 0, 100);
   });
   Log::EscribirLog(u"medianoche");
-  EXPECT_EQ(ReadAll(Today()), "2026-12-09 00:00:00medianoche\r\n");
+  EXPECT_EQ(ReadFile(Today()), "2026-12-09 00:00:00medianoche\r\n");
   EXPECT_FALSE(fs::exists(dir_ / "log_20261209.log"));
 }
 
 TEST_F(LogTest, EscribirErroresJoinsFieldsWithoutSeparators) {
   Log::EscribirErrores({{7, u"D", u"S"}, {-2147217900, u"Invalid object name 'x'.", u"42S02"}});
   Log::EscribirErrores({});
-  EXPECT_EQ(ReadAll(Today()),
+  EXPECT_EQ(ReadFile(Today()),
             "2026-12-08 09:05:077DS\r\n"
             "2026-12-08 09:05:07-2147217900Invalid object name 'x'.42S02\r\n");
 }
 
 TEST_F(LogTest, LeerLogCreatesTheDaysFileWithOneEmptyLine) {
   EXPECT_EQ(Log::LeerLog(), u"\r\r");
-  EXPECT_EQ(ReadAll(Today()), "\r\n");
+  EXPECT_EQ(ReadFile(Today()), "\r\n");
   Log::EscribirLog(u"A");
   EXPECT_EQ(Log::LeerLog(), u"\r\r\r2026-12-08 09:05:07A\r");
 }
@@ -141,7 +121,7 @@ TEST_F(LogTest, MissingApplicationDirectoryIsCreated) {
   fs::path nested = dir_ / "x" / "y";
   Application::SetPath(Text::FromUtf8(nested.string()));
   Log::EscribirLog(u"m");
-  EXPECT_EQ(ReadAll(nested / "log_20261208.log"), "2026-12-08 09:05:07m\r\n");
+  EXPECT_EQ(ReadFile(nested / "log_20261208.log"), "2026-12-08 09:05:07m\r\n");
   EXPECT_TRUE(ui_.boxes.empty());
 }
 
@@ -196,7 +176,7 @@ TEST_F(LogTest, LinksFifosAndForeignFilesAreRefused) {
     }
   };
   expectRefused("enlace simb");
-  EXPECT_EQ(ReadAll(victim), "precious");
+  EXPECT_EQ(ReadFile(victim), "precious");
 
   fs::remove(Today());
   ASSERT_EQ(mkfifo(Today().c_str(), 0600), 0);
@@ -207,7 +187,7 @@ TEST_F(LogTest, LinksFifosAndForeignFilesAreRefused) {
     std::ofstream(Today()) << "old\r\n";
     ASSERT_EQ(chown(Today().c_str(), 65534, 65534), 0);
     expectRefused("pertenece al usuario");
-    EXPECT_EQ(ReadAll(Today()), "old\r\n");
+    EXPECT_EQ(ReadFile(Today()), "old\r\n");
   }
 }
 
@@ -221,7 +201,7 @@ TEST_F(LogTest, LogsGoToTheDataDirectory) {
   Log::EscribirLog(u"hola");
   Application::SetDataPath(u"");
   EXPECT_FALSE(fs::exists(Today()));
-  EXPECT_EQ(ReadAll(data / "log_20261208.log"), "2026-12-08 09:05:07hola\r\n");
+  EXPECT_EQ(ReadFile(data / "log_20261208.log"), "2026-12-08 09:05:07hola\r\n");
   struct stat st {};
   ASSERT_EQ(stat((data / "log_20261208.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660u);
@@ -230,17 +210,17 @@ TEST_F(LogTest, LogsGoToTheDataDirectory) {
 // With the echo on, each line also goes to standard output, even when the file fails.
 TEST_F(LogTest, EchoWritesEachLineToStandardOutput) {
   Log::SetEcho(true);
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   Log::EscribirLog(u"uno");
   fs::remove(Today());
   fs::create_directory(Today());
   EXPECT_THROW(Log::EscribirLog(u"dos"), Error);
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = ::testing::internal::GetCapturedStdout();
   Log::SetEcho(false);
   EXPECT_EQ(out, "2026-12-08 09:05:07uno\n2026-12-08 09:05:07dos\n");
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   EXPECT_THROW(Log::EscribirLog(u"tres"), Error);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 }  // namespace
@@ -252,7 +232,7 @@ namespace {
 // A value with line breaks or other control characters cannot add or forge a line.
 TEST_F(LogTest, ControlCharactersInAMessageStayOnItsLine) {
   Log::EscribirLog(u"Trabajo 7\r\n2026-12-08 09:05:07Servicio Activo\t\x1b[2J\x7f\u2028fin");
-  EXPECT_EQ(ReadAll(Today()),
+  EXPECT_EQ(ReadFile(Today()),
             "2026-12-08 09:05:07Trabajo 7  2026-12-08 09:05:07Servicio Activo ?[2J??fin\r\n");
 }
 
@@ -262,7 +242,7 @@ TEST_F(LogTest, RepeatedFailureIsWrittenAtStartEveryTenMinutesAndWhenItClears) {
   AvisosRepetidos avisos;
   auto lines = [this] {
     std::vector<std::string> out;
-    std::istringstream in(ReadAll(Today()));
+    std::istringstream in(ReadFile(Today()));
     for (std::string l; std::getline(in, l);) out.push_back(l.substr(19, l.size() - 20));
     return out;
   };

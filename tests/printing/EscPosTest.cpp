@@ -17,23 +17,14 @@
 #include "printing/clsPrint.h"
 #include "runtime/Application.h"
 #include "runtime/Text.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-fs::path TempDir(const std::string& name) {
-  fs::path dir = fs::path(KESTROLA_BINARY_DIR) / "tests" / "printing-tmp" / name;
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
+using testing::ReadFile;
 
 TEST(EscPosEncoder, EmitsCommandsOnlyOnChange) {
   EscPosEncoder enc;
@@ -134,7 +125,6 @@ TEST(GoldenReceipts, MatchTheStoredBytes) {
 class DestinationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = TempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     oldPath_ = Application::Path();
     Application::SetPath(Text::FromUtf8(dir_.string()));
     Printers::Reset();
@@ -144,7 +134,7 @@ class DestinationTest : public ::testing::Test {
     Printers::Reset();
   }
   void WriteIni(const std::string& text) { std::ofstream(dir_ / "printers.ini") << text; }
-  fs::path dir_;
+  testing::TempDir dir_{"printing"};
   std::u16string oldPath_;
 };
 

@@ -7,6 +7,7 @@
 #include "printing/DirDestination.h"
 #include "printing/ReceiptPreview.h"
 #include "printing/clsPrint.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
@@ -87,9 +88,7 @@ TEST(ReceiptPreview, AnyBytesGiveAPicture) {
 
 TEST(ReceiptPreview, DirPrinterWritesPngBesideEachDocument) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::path(KESTROLA_BINARY_DIR) / "tests" / "printing-tmp" / "preview";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  kestrola::testing::TempDir dir("preview");
   ReceiptPreview::Install();
   DirDestination dest(dir.string());
   PrintDocument doc{u"P", TestReceiptBytes(), {}};

@@ -3,11 +3,11 @@
 #include "runtime/Collection.h"
 #include "runtime/Dictionary.h"
 #include "runtime/Error.h"
-#include "tests/support/ErrorOf.h"
+#include "tests/support/Errors.h"
 
 using namespace kestrola;
 
-using kestrola::testing::ErrorOf;
+using kestrola::testing::ErrorNumberOf;
 
 namespace {
 
@@ -38,13 +38,13 @@ TEST(Collection, KeepsOrderAndPositions) {
 TEST(Collection, Failures) {
   Collection c;
   c.Add(u"a", u"k");
-  EXPECT_EQ(ErrorOf([&] { c.Add(u"b", u"K"); }), kErrDuplicateKey);
-  EXPECT_EQ(ErrorOf([&] { c.Item(u"absent"); }), kErrInvalidCall);
-  EXPECT_EQ(ErrorOf([&] { c.Remove(u"absent"); }), kErrInvalidCall);
-  EXPECT_EQ(ErrorOf([&] { c.Item(0); }), kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { c.Item(2); }), kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { c.Remove(2); }), kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { c.Add(u"x", std::nullopt, 5); }), kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Add(u"b", u"K"); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Item(u"absent"); }), kErrInvalidCall);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Remove(u"absent"); }), kErrInvalidCall);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Item(0); }), kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Item(2); }), kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Remove(2); }), kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Add(u"x", std::nullopt, 5); }), kErrSubscript);
   EXPECT_EQ(c.Count(), 1);  // failed calls change nothing
 }
 
@@ -66,7 +66,7 @@ TEST(Collection, KeysStayWithTheirItemsAcrossInsertsRemovalsAndRanges) {
   EXPECT_EQ(Order(c), u"2k3");
   EXPECT_EQ(c.Item(u"").AsString(), u"k");
   EXPECT_EQ(c.Item(3).AsString(), u"3");
-  EXPECT_EQ(ErrorOf([&] { c.Add(u"y", u"", 1); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorNumberOf([&] { c.Add(u"y", u"", 1); }), kErrDuplicateKey);
   EXPECT_EQ(Order(c), u"2k3");
 }
 
@@ -104,7 +104,7 @@ TEST(Collection, KeyOfTheFirstItemSurvivesChangesOfPositions) {
     EXPECT_EQ(Order(c), test.order);
     ASSERT_TRUE(c.Exists(u"K"));
     EXPECT_EQ(c.Item(u"k").AsString(), u"a");
-    EXPECT_EQ(ErrorOf([&] { c.Add(u"dup", u"k"); }), kErrDuplicateKey);
+    EXPECT_EQ(ErrorNumberOf([&] { c.Add(u"dup", u"k"); }), kErrDuplicateKey);
   }
 }
 
@@ -115,7 +115,7 @@ TEST(Dictionary, InsertionOrderAndExactKeys) {
   d.Add(u"A", 3.0);  // letter case counts
   EXPECT_EQ(d.Count(), 3);
   EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"a", u"A"}));
-  EXPECT_EQ(ErrorOf([&] { d.Add(u"a", 9.0); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorNumberOf([&] { d.Add(u"a", 9.0); }), kErrDuplicateKey);
   EXPECT_TRUE(d.Item(u"zz").IsEmpty());
   EXPECT_FALSE(d.Exists(u"zz"));  // reading an absent key inserts nothing
   d.SetItem(u"b", 5.0);           // replace keeps the position
@@ -124,7 +124,7 @@ TEST(Dictionary, InsertionOrderAndExactKeys) {
   EXPECT_EQ(d.Item(u"b").AsDouble(), 5.0);
   d.Remove(u"a");
   EXPECT_EQ(d.Keys(), (std::vector<std::u16string>{u"b", u"A", u"c"}));
-  EXPECT_EQ(ErrorOf([&] { d.Remove(u"a"); }), kErrInvalidCall);
+  EXPECT_EQ(ErrorNumberOf([&] { d.Remove(u"a"); }), kErrInvalidCall);
 }
 
 TEST(Dictionary, ManyKeysStayFoundAcrossRemovals) {
@@ -146,7 +146,7 @@ TEST(Dictionary, ManyKeysStayFoundAcrossRemovals) {
     }
   }
   EXPECT_EQ(d.Keys().front(), u"kBx");
-  EXPECT_EQ(ErrorOf([&] { d.Add(u"kBx", 1.0); }), kErrDuplicateKey);
+  EXPECT_EQ(ErrorNumberOf([&] { d.Add(u"kBx", 1.0); }), kErrDuplicateKey);
   d.RemoveAll();
   EXPECT_EQ(d.Count(), 0);
   EXPECT_FALSE(d.Exists(u"kBx"));

@@ -6,17 +6,13 @@
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 #include "runtime/Variant.h"
+#include "tests/support/Errors.h"
 
 using namespace kestrola;
 
 namespace {
 int ToIntegerError(const char16_t* text) {
-  try {
-    Convert::ToInteger(std::u16string_view(text));
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
+  return kestrola::testing::ErrorNumberOf([&] { Convert::ToInteger(std::u16string_view(text)); });
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include "runtime/Decimal.h"
 #include "runtime/Error.h"
+#include "tests/support/Errors.h"
 
 using kestrola::Decimal;
 using kestrola::Error;
@@ -14,13 +15,9 @@ std::string Round(const char* text) {
   return Decimal::Parse(text).ToUtf8();
 }
 
-int ErrorOf(const char* text) {
-  try {
-    Decimal::Parse(text);
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
+// The number of the error that reading `text` raises, 0 when it reads.
+int ParseErrorOf(const char* text) {
+  return kestrola::testing::ErrorNumberOf([&] { Decimal::Parse(text); });
 }
 }  // namespace
 
@@ -62,18 +59,18 @@ TEST(Decimal, RoundsHalfToEvenBeyondThePrecision) {
 }
 
 TEST(Decimal, OverflowAndMalformedText) {
-  EXPECT_EQ(ErrorOf("79228162514264337593543950336"), kestrola::kErrOverflow);
-  EXPECT_EQ(ErrorOf("1e29"), kestrola::kErrOverflow);
-  EXPECT_EQ(ErrorOf("-1e40"), kestrola::kErrOverflow);
-  EXPECT_EQ(ErrorOf(""), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("abc"), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("1,000"), kestrola::kErrTypeMismatch);  // no digit grouping
-  EXPECT_EQ(ErrorOf("1e"), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("--1"), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("1.2.3"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("79228162514264337593543950336"), kestrola::kErrOverflow);
+  EXPECT_EQ(ParseErrorOf("1e29"), kestrola::kErrOverflow);
+  EXPECT_EQ(ParseErrorOf("-1e40"), kestrola::kErrOverflow);
+  EXPECT_EQ(ParseErrorOf(""), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("abc"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("1,000"), kestrola::kErrTypeMismatch);  // no digit grouping
+  EXPECT_EQ(ParseErrorOf("1e"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("--1"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("1.2.3"), kestrola::kErrTypeMismatch);
   // Tiny values round to zero rather than failing.
   EXPECT_EQ(Round("1e-40"), "0");
-  EXPECT_EQ(ErrorOf("1e-99999999999"), 0);
+  EXPECT_EQ(ParseErrorOf("1e-99999999999"), 0);
 }
 
 TEST(Decimal, ComparesAcrossScales) {
@@ -112,7 +109,7 @@ TEST(Decimal, ShortAndLongFormsAgree) {
   EXPECT_EQ(Round("9999999999999999999"), "9999999999999999999");    // 19 digits
   EXPECT_EQ(Round("99999999999999999999"), "99999999999999999999");  // 20: general reader
   EXPECT_EQ(Round("12345.6789012345678901234"), "12345.6789012345678901234");
-  EXPECT_EQ(ErrorOf("-"), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("+."), kestrola::kErrTypeMismatch);
-  EXPECT_EQ(ErrorOf("1.2."), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("-"), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("+."), kestrola::kErrTypeMismatch);
+  EXPECT_EQ(ParseErrorOf("1.2."), kestrola::kErrTypeMismatch);
 }

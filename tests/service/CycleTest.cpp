@@ -12,7 +12,7 @@
 #include "log/Log.h"
 #include "printing/Printers.h"
 #include "service/CicloCola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "runtime/Text.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
@@ -17,31 +17,18 @@ namespace fs = std::filesystem;
 
 class IniTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-ini-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    file_ = Text::FromUtf8((dir_ / "config.ini").string());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { file_ = Text::FromUtf8((dir_ / "config.ini").string()); }
 
   void Write(const std::string& content) {
     std::ofstream(dir_ / "config.ini", std::ios::binary) << content;
   }
-  std::string Read() {
-    std::ifstream in(dir_ / "config.ini", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Read() { return testing::ReadFile(dir_ / "config.ini"); }
   std::u16string Leer(const std::u16string& section, const std::u16string& key,
                       const std::u16string& def = u"DEF") {
     return INI::LeerINI(file_, section, key, def);
   }
 
-  fs::path dir_;
+  testing::TempDir dir_{"ini"};
   std::u16string file_;
 };
 

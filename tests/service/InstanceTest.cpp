@@ -11,21 +11,17 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using kestrola::testing::ReadFile;
 
 // The program copied under `name` into `dir`, with the button images beside it. A copy, not a
 // link: the program finds its directory and name through /proc/self/exe, which resolves links.
@@ -136,16 +132,10 @@ class InstanceTest : public ::testing::Test {
   void SetUp() override {
     // A name of its own, so that no other copy of the program on this machine is involved.
     name_ = "kst" + std::to_string(getpid());
-    root_ = fs::temp_directory_path() /
-            ("kestrola-instances-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
     fs::permissions(root_, fs::perms::all);  // other accounts reach their program copies
   }
   void TearDown() override {
     for (pid_t pid : running_) Stop(pid);
-    fs::remove_all(root_);
   }
   pid_t Run(const fs::path& exe, const Launch& how = {}) {
     pid_t pid = Start(exe, how);
@@ -154,7 +144,7 @@ class InstanceTest : public ::testing::Test {
   }
 
   std::string name_;
-  fs::path root_;
+  kestrola::testing::TempDir root_{"instances"};
   std::vector<pid_t> running_;
 };
 

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "db/BaseDatos.h"
@@ -14,6 +13,7 @@
 #include "service/Instancias.h"
 #include "service/Servicio.h"
 #include "service/frmKestrola.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
@@ -22,27 +22,14 @@ namespace fs = std::filesystem;
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-startup-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    Application::SetPath(Text::FromUtf8(dir_.string()));
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { Application::SetPath(Text::FromUtf8(dir_.string())); }
 
   void WriteConfig(const std::string& content) {
     std::ofstream(dir_ / "config.ini", std::ios::binary) << content;
   }
-  std::string ReadConfig() {
-    std::ifstream in(dir_ / "config.ini", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string ReadConfig() { return testing::ReadFile(dir_ / "config.ini"); }
 
-  fs::path dir_;
+  testing::TempDir dir_{"startup"};
 };
 
 TEST_F(StartupTest, MissingConfigIsCreatedWithTheSixDefaultsInOrder) {

@@ -18,6 +18,8 @@
 #include "runtime/Text.h"
 #include "service/LineaEstado.h"
 #include "service/SeguidorLog.h"
+#include "tests/support/LocalTime.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
@@ -25,20 +27,10 @@ namespace {
 namespace fs = std::filesystem;
 using Reloj = std::chrono::system_clock;
 
-Reloj::time_point Local(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
-  return Reloj::from_time_t(std::mktime(&tm));
-}
+using testing::LocalTime;
 
 TEST(LineaEstado, SaysWhatTheServiceIsDoingInSpanish) {
-  const auto ahora = Local(2026, 12, 8, 10, 35, 0);
+  const auto ahora = LocalTime(2026, 12, 8, 10, 35, 0);
   FotoEstado detenido;
   FotoEstado activo;
   activo.servicioActivo = true;
@@ -46,7 +38,7 @@ TEST(LineaEstado, SaysWhatTheServiceIsDoingInSpanish) {
   normal.conectado = true;
   normal.trabajosEnEspera = 3;
   normal.ultimoTrabajo = 42;
-  normal.ultimoTrabajoHora = Local(2026, 12, 8, 10, 33, 1);
+  normal.ultimoTrabajoHora = LocalTime(2026, 12, 8, 10, 33, 1);
   EstadoImpresora caja;
   caja.id = 1;
   caja.nombre = u"Caja";
@@ -54,16 +46,16 @@ TEST(LineaEstado, SaysWhatTheServiceIsDoingInSpanish) {
   barra.id = 3;
   barra.nombre = u"Barra";
   barra.situacion = EstadoImpresora::Situacion::Fallando;
-  barra.desde = Local(2026, 12, 8, 10, 31, 2);
+  barra.desde = LocalTime(2026, 12, 8, 10, 31, 2);
   barra.causa = u"no responde";
   EstadoImpresora cocina;
   cocina.id = 2;
   cocina.situacion = EstadoImpresora::Situacion::Redirigida;
-  cocina.desde = Local(2026, 12, 7, 23, 59, 10);
+  cocina.desde = LocalTime(2026, 12, 7, 23, 59, 10);
   cocina.redirigidaA = u"Caja";
   normal.impresoras = {caja, barra, cocina};
   FotoEstado sinBase = activo;
-  sinBase.sinConexionDesde = Local(2026, 12, 8, 10, 32, 5);
+  sinBase.sinConexionDesde = LocalTime(2026, 12, 8, 10, 32, 5);
   sinBase.causaConexion = u"connection refused";
   FotoEstado config = detenido;
   config.errorConfiguracion = u"Terminal=abc en config.ini no se puede usar: motivo";
@@ -132,21 +124,15 @@ struct Recibido {
 class SeguidorLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-seguidor-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     Application::SetPath(Text::FromUtf8(dir_.string()));
     Application::SetUi(&ui_);
-    ahora_ = Local(2026, 12, 8, 23, 59, 58).time_since_epoch().count();
+    ahora_ = LocalTime(2026, 12, 8, 23, 59, 58).time_since_epoch().count();
     Log::SetClock([this] { return Reloj::time_point(Reloj::duration(ahora_.load())); });
   }
   void TearDown() override {
     seguidor_.reset();
     Log::SetClock(nullptr);
     Application::SetUi(nullptr);
-    fs::remove_all(dir_);
   }
   void Iniciar() {
     SeguidorLog::Opciones opciones;
@@ -167,16 +153,11 @@ class SeguidorLogTest : public ::testing::Test {
     seguidor_->Iniciar();
   }
   void SetDia(int dia, int h, int mi, int s) {
-    ahora_ = Local(2026, 12, dia, h, mi, s).time_since_epoch().count();
+    ahora_ = LocalTime(2026, 12, dia, h, mi, s).time_since_epoch().count();
   }
-  std::string Archivo(const char* nombre) const {
-    std::ifstream in(dir_ / nombre, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string Archivo(const char* nombre) const { return testing::ReadFile(dir_ / nombre); }
 
-  fs::path dir_;
+  testing::TempDir dir_{"seguidor"};
   std::atomic<Reloj::rep> ahora_;
   RecordingUserInterface ui_;
   Recibido recibido_;

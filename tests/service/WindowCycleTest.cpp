@@ -11,31 +11,19 @@
 #include "runtime/RecordingUserInterface.h"
 #include "service/CicloCola.h"
 #include "service/frmKestrola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/service/WindowTestSupport.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 namespace {
 
-// Keeps the event loop running until `done` holds; false after `limit`.
-bool Eventually(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
+using testing::Eventually;
 
 class WindowCycleTest : public CycleTestEnv {
  protected:
   static void SetUpTestSuite() {
     CycleTestEnv::SetUpTestSuite();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "service_window_cycle_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testing::StartOffscreenApplication("service_window_cycle_tests");
   }
 
   void SetUp() override {

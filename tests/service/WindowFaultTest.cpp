@@ -20,21 +20,15 @@
 #include "runtime/Application.h"
 #include "runtime/RecordingUserInterface.h"
 #include "service/frmKestrola.h"
-#include "tests/service/CycleTestEnv.h"
+#include "tests/service/WindowTestSupport.h"
+#include "tests/support/CycleTestEnv.h"
 
 namespace kestrola {
 namespace {
 
 using namespace std::chrono_literals;
 
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
+using testing::Eventually;
 
 // Ticks every 10 ms on the window's thread and keeps the longest time between two ticks. A
 // control thread that only sleeps 10 ms at a time measures the same way how late the machine
@@ -86,11 +80,7 @@ class WindowFaultTest : public CycleTestEnv {
 
   static void SetUpTestSuite() {
     CycleTestEnv::SetUpTestSuite();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "service_window_fault_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
+    testing::StartOffscreenApplication("service_window_fault_tests");
   }
   void SetUp() override {
     CycleTestEnv::SetUp();

@@ -18,18 +18,15 @@
 #include "runtime/RecordingUserInterface.h"
 #include "runtime/Text.h"
 #include "service/frmKestrola.h"
+#include "tests/service/WindowTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrola {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::ReadFile;
 
 size_t CountLines(const std::string& text) {
   size_t n = 0;
@@ -41,33 +38,17 @@ QImage Rgb(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB32);
 }
 
-// Keeps the event loop running until `done` holds; false after `limit`.
+// The window's own changes are waited for 3 s unless a test says otherwise.
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
+  return testing::Eventually(done, limit);
 }
 
 class WindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "service_window_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::StartOffscreenApplication("service_window_tests"); }
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-window-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     for (const char* image : {"start.jpg", "start_down.jpg", "stop.jpg", "stop_down.jpg"}) {
       fs::copy_file(fs::path(KESTROLA_SOURCE_DIR) / "assets" / image, dir_ / image);
     }
@@ -79,7 +60,6 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     Application::SetUi(nullptr);
-    fs::remove_all(dir_);
   }
 
   fs::path Config() const { return dir_ / "config.ini"; }
@@ -103,7 +83,7 @@ class WindowTest : public ::testing::Test {
     return Eventually([&] { return Log().ends_with(end); });
   }
 
-  fs::path dir_;
+  testing::TempDir dir_{"window"};
   RecordingUserInterface ui_;
   std::unique_ptr<frmKestrola> window_;
 };

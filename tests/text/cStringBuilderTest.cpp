@@ -2,13 +2,13 @@
 #include <sys/mman.h>
 
 #include "runtime/Error.h"
-#include "tests/support/ErrorOf.h"
+#include "tests/support/Errors.h"
 #include "text/cStringBuilder.h"
 
 using kestrola::cStringBuilder;
 using kestrola::Error;
 
-using kestrola::testing::ErrorOf;
+using kestrola::testing::ErrorNumberOf;
 
 TEST(cStringBuilder, GrowsByWholeChunks) {
   cStringBuilder b;
@@ -54,14 +54,14 @@ TEST(cStringBuilder, InsertAndRemoveBounds) {
   EXPECT_EQ(b.toString(), u"hello world");
   b.Insert(b.Length(), u"!");
   EXPECT_EQ(b.toString(), u"hello world!");
-  EXPECT_EQ(ErrorOf([&] { b.Insert(b.Length() + 1, u"x"); }), kestrola::kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { b.Insert(-1, u"x"); }), kestrola::kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Insert(b.Length() + 1, u"x"); }), kestrola::kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Insert(-1, u"x"); }), kestrola::kErrSubscript);
   EXPECT_EQ(b.toString(), u"hello world!");
   b.Remove(5, 6);
   EXPECT_EQ(b.toString(), u"hello!");
-  EXPECT_EQ(ErrorOf([&] { b.Remove(0, b.Length() + 1); }), kestrola::kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { b.Remove(2, -1); }), kestrola::kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { b.Remove(7, 0); }), kestrola::kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Remove(0, b.Length() + 1); }), kestrola::kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Remove(2, -1); }), kestrola::kErrSubscript);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Remove(7, 0); }), kestrola::kErrSubscript);
   EXPECT_EQ(b.toString(), u"hello!");
   int32_t capacity = b.Capacity();
   b.Remove(0, b.Length());
@@ -120,8 +120,8 @@ TEST(cStringBuilder, HeapMinimizeAndClear) {
 
 TEST(cStringBuilder, OverflowLeavesContentUnchanged) {
   cStringBuilder b;
-  EXPECT_EQ(ErrorOf([&] { b.SetChunkSize(1073741824); }), kestrola::kErrOverflow);
-  EXPECT_EQ(ErrorOf([&] { b.SetChunkSize(0); }), kestrola::kErrInvalidCall);
+  EXPECT_EQ(ErrorNumberOf([&] { b.SetChunkSize(1073741824); }), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { b.SetChunkSize(0); }), kestrola::kErrInvalidCall);
   b.SetChunkSize(1073741823);
   EXPECT_EQ(b.ChunkSize(), 1073741823);
   b.SetChunkSize(1000000000);
@@ -135,8 +135,8 @@ TEST(cStringBuilder, OverflowLeavesContentUnchanged) {
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(pages, MAP_FAILED);
   std::u16string_view big(static_cast<const char16_t*>(pages), bigLength);
-  EXPECT_EQ(ErrorOf([&] { b.Append(big); }), kestrola::kErrOverflow);
-  EXPECT_EQ(ErrorOf([&] { b.Insert(2, big); }), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Append(big); }), kestrola::kErrOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Insert(2, big); }), kestrola::kErrOverflow);
   ::munmap(pages, bigLength * sizeof(char16_t));
   EXPECT_EQ(b.toString(), u"keep");
 }

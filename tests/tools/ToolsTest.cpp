@@ -9,9 +9,12 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/TempDir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using kestrola::testing::ReadFile;
 
 struct Result {
   int status = -1;  // -1: killed by a signal
@@ -21,20 +24,6 @@ struct Result {
 
 class ToolsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kestrola-tools-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  static std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-
   // Runs `tool` (a path below the build folder) with `args` in the test's folder.
   Result Run(const std::string& tool, const std::string& args, const std::string& input = "") {
     std::ofstream(dir_ / "stdin", std::ios::binary) << input;
@@ -43,12 +32,12 @@ class ToolsTest : public ::testing::Test {
     int raw = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = Slurp(dir_ / "stdout");
-    r.err = Slurp(dir_ / "stderr");
+    r.out = ReadFile(dir_ / "stdout");
+    r.err = ReadFile(dir_ / "stderr");
     return r;
   }
 
-  fs::path dir_;
+  kestrola::testing::TempDir dir_{"tools"};
 };
 
 const char* const kTools[] = {"jsonbag", "tools/jsonscript/jsonscript", "receipt-preview"};

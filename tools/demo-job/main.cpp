@@ -20,6 +20,7 @@
 #include "db/BaseDatos.h"
 #include "db/Connection.h"
 #include "db/Recordset.h"
+#include "db/schema/QueueSchema.h"
 #include "runtime/Application.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
@@ -30,18 +31,6 @@ namespace {
 
 using kestrola::Text::FromUtf8;
 using kestrola::Text::ToUtf8;
-
-const std::vector<std::u16string> kSchema = {
-    u"CREATE TABLE IF NOT EXISTS impresora (id_impresora INTEGER PRIMARY KEY, "
-    u"nombre_impresora VARCHAR(50), puerto VARCHAR(50), modo VARCHAR(20), redirigido INTEGER, "
-    u"comentario VARCHAR(100), estado_impresora CHAR(1), id_terminal INTEGER, "
-    u"id_impresora_respaldo INTEGER)",
-    u"CREATE TABLE IF NOT EXISTS colaimpresion (idtrabajo INTEGER PRIMARY KEY, "
-    u"id_impresora INTEGER, escribiendo INTEGER DEFAULT 0, fechahora TIMESTAMP, "
-    u"usuario VARCHAR(50), tipo VARCHAR(20))",
-    u"CREATE TABLE IF NOT EXISTS detallecolaimpresion (idtrabajo INTEGER, idrenglon INTEGER, "
-    u"Datos VARCHAR(4000), PRIMARY KEY (idtrabajo, idrenglon))",
-};
 
 // Id, device name and backup of the demo printers. "Barra" is not in the demo's
 // printers.ini: its jobs fail over to "Caja".
@@ -110,7 +99,9 @@ void AddJob(kestrola::Connection& conn, int printer) {
 }
 
 void Init(kestrola::Connection& conn) {
-  for (const auto& statement : kSchema) conn.Execute(statement);
+  // The tables are created only where missing: --init on an existing demo database keeps its
+  // queue.
+  for (const auto& statement : kestrola::QueueSchema::Statements(true)) conn.Execute(statement);
   conn.Execute(u"delete from impresora");
   for (const auto& p : kPrinters) {
     conn.Execute(

@@ -16,8 +16,8 @@
 // driver manager keeps the first mapping it reads until the process ends, so one test
 // executable talks to one of the two drivers only.
 //
-// Queue tables: run QueueSchema() on a new database. Every database of the private server is
-// dropped with it when the fixture stops.
+// Queue tables: run QueueSchema::Statements() (db/schema/QueueSchema.h) on a new database.
+// Every database of the private server is dropped with it when the fixture stops.
 
 #include <unistd.h>
 
@@ -31,6 +31,8 @@
 #include <vector>
 
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
+#include "db/schema/QueueSchema.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -52,8 +54,8 @@ inline std::string PostgresStateDir() {
 }
 
 // Selects the odbcinst.ini of <build>/tests/<folder>, which the build writes when it is
-// configured (tests/db/CMakeLists.txt): tests only read it, so tests running side by side never
-// see it half-written.
+// configured (cmake/OdbcTestMappings.cmake): tests only read it, so tests running side by side
+// never see it half-written.
 inline void UseDriver(const std::string& folder) {
   const std::string dir = std::string(KESTROLA_BINARY_DIR) + "/tests/" + folder;
   if (!std::filesystem::exists(dir + "/odbcinst.ini")) {
@@ -95,11 +97,10 @@ inline std::string UniqueName(std::string_view prefix) {
   return std::string(prefix) + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
 }
 
-// Runs statements on a database of the private server with a connection of its own.
-inline void RunOnPostgres(const Target& target, const std::vector<std::u16string>& statements) {
+// Runs statements on a database with a connection of its own, never the service's.
+inline void Run(const Target& target, const std::vector<std::u16string>& statements) {
   Connection conn;
-  conn.Open(u"server=" + target.server + u";driver={SQL Server};database=" + target.database,
-            target.user, target.password);
+  conn.Open(ConnectionString::Build(target.server, target.database), target.user, target.password);
   for (const auto& s : statements) conn.Execute(s);
   conn.Close();
 }
@@ -112,8 +113,7 @@ inline Target NewPostgresDatabase(std::string_view prefix) {
   // a refusal is retried a few times.
   for (int attempt = 1;; ++attempt) {
     try {
-      RunOnPostgres(PostgresAdmin(),
-                    {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
+      Run(PostgresAdmin(), {u"DROP DATABASE IF EXISTS " + name, u"CREATE DATABASE " + name});
       break;
     } catch (const Error& e) {
       if (attempt == 5) {
@@ -135,20 +135,6 @@ inline Target NewSqliteDatabase(std::string_view prefix) {
   std::string path = folder + "/" + UniqueName(prefix) + ".db";
   std::filesystem::remove(path);
   return {u"(local)", Text::FromUtf8(path), u"", u""};
-}
-
-// The queue tables as the service reads them, in SQL that PostgreSQL and SQLite both accept.
-inline std::vector<std::u16string> QueueSchema() {
-  return {
-      u"CREATE TABLE impresora (id_impresora INTEGER PRIMARY KEY, nombre_impresora VARCHAR(50), "
-      u"puerto VARCHAR(50), modo VARCHAR(20), redirigido INTEGER, comentario VARCHAR(100), "
-      u"estado_impresora CHAR(1), id_terminal INTEGER, id_impresora_respaldo INTEGER)",
-      u"CREATE TABLE colaimpresion (idtrabajo INTEGER PRIMARY KEY, id_impresora INTEGER, "
-      u"escribiendo INTEGER DEFAULT 0, fechahora TIMESTAMP, usuario VARCHAR(50), "
-      u"tipo VARCHAR(20))",
-      u"CREATE TABLE detallecolaimpresion (idtrabajo INTEGER, idrenglon INTEGER, "
-      u"Datos VARCHAR(4000), PRIMARY KEY (idtrabajo, idrenglon))",
-  };
 }
 
 }  // namespace kestrola::DbTestEnv

@@ -25,7 +25,8 @@
 #include "runtime/Application.h"
 #include "runtime/Text.h"
 #include "service/Servicio.h"
-#include "tests/db/DbTestEnv.h"
+#include "tests/support/DbTestEnv.h"
+#include "tests/support/TempDir.h"
 
 #ifndef KESTROLA_CYCLE_POSTGRES
 #define KESTROLA_CYCLE_POSTGRES 0
@@ -54,18 +55,15 @@ class CycleTestEnv : public ::testing::Test {
   }
 
   void SetUp() override {
-    app_ = fs::temp_directory_path() /
-           ("kestrola-cycle-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(app_);
-    fs::create_directories(app_);
+    // Empty also when a test starts over (TearDown, then SetUp) within itself.
+    app_.Clear();
     Application::SetPath(U16(app_.string()));
     Printers::Reset();
     BaseDatos::Reiniciar();
 
     target_ =
         kPostgres ? DbTestEnv::NewPostgresDatabase("cycle") : DbTestEnv::NewSqliteDatabase("cycle");
-    Run(DbTestEnv::QueueSchema());
+    Run(QueueSchema::Statements());
     UseTarget(datos_, target_, 1);
   }
 
@@ -73,7 +71,6 @@ class CycleTestEnv : public ::testing::Test {
     Log::SetClock({});
     BaseDatos::Reiniciar();
     Printers::Reset();
-    fs::remove_all(app_);
   }
 
   static void UseTarget(Servicio& datos, const DbTestEnv::Target& target, int16_t terminal) {
@@ -88,11 +85,7 @@ class CycleTestEnv : public ::testing::Test {
 
   // Statements on a connection of the test's own, never the service's.
   void Run(const std::vector<std::u16string>& statements) const {
-    Connection conn;
-    conn.Open(BaseDatos::CadenaConexion(target_.server, target_.database), target_.user,
-              target_.password);
-    for (const auto& s : statements) conn.Execute(s);
-    conn.Close();
+    DbTestEnv::Run(target_, statements);
   }
 
   // The first column of every row of a query, as text ("NULL" for NULL).
@@ -194,7 +187,8 @@ class CycleTestEnv : public ::testing::Test {
     return lines;
   }
 
-  fs::path app_;
+  // The application directory; it goes after the test's TearDown.
+  testing::TempDir app_{"cycle"};
   DbTestEnv::Target target_;
   Servicio datos_;
 };
