@@ -194,11 +194,11 @@ TEST(JsonBagParse, LongArraysKeepEveryItemInOrder) {
     // A failure in a long root array keeps the items before it; one in a long child array
     // drops the child only.
     JsonBag failed;
-    EXPECT_NE(ErrorOf([&] { failed.SetJSONUtf8("[" + items(n) + ",x]"); }), "");
+    EXPECT_NE(ErrorTextOf([&] { failed.SetJSONUtf8("[" + items(n) + ",x]"); }), "");
     EXPECT_TRUE(failed.JSONUtf8() == array) << n;
-    EXPECT_NE(ErrorOf([&] { failed.SetJSON(U("[1,[" + items(n) + ",x]]")); }), "");
+    EXPECT_NE(ErrorTextOf([&] { failed.SetJSON(U("[1,[" + items(n) + ",x]]")); }), "");
     EXPECT_EQ(failed.JSONUtf8(), "[1]") << n;
-    EXPECT_NE(ErrorOf([&] { failed.SetJSON(U("[" + items(n) + ",[1,x]]")); }), "");
+    EXPECT_NE(ErrorTextOf([&] { failed.SetJSON(U("[" + items(n) + ",[1,x]]")); }), "");
     EXPECT_TRUE(failed.JSONUtf8() == array) << n;
   }
 }
