@@ -39,13 +39,16 @@ void TrabajadorCola::Compartido::Ejecutar() {
     enCiclo = true;
     Ciclo actual = ciclo;
     lock.unlock();
+    // The worker thread's entry point: an exception leaving it would end the program, so every
+    // failure of a cycle is caught here, logged, and the thread waits for the next tick.
     try {
       if (actual) actual(*datos);
     } catch (...) {
       try {
         Log::EscribirLog(u"Error desconocido en Timer");
       } catch (...) {
-        // The log cannot be written; the window shows that on its own.
+        // The log cannot be written; the window shows that on its own. Still the thread's
+        // edge: nothing may leave it.
       }
     }
     lock.lock();
