@@ -24,7 +24,9 @@
 //   provider's errors, and keeps the last description for the status line
 //   (BaseDatos::UltimoError); the ODBC classes under it (Connection, Recordset) raise Error.
 // - The service (service/) logs and shows: each event handler and thread entry point traps
-//   every failure of its body, writes it to the log and leaves the window running.
+//   every failure of its body, writes it to the log and leaves the window running. The steps
+//   under them (the INI module, Servicio::CargarConfiguracion, ContarInstancias) raise Error
+//   to that handler, as the log does.
 //
 // catch (...) belongs only at the outer edges (thread entry points, event handlers such as
 // the queue timer and Form_Load, main and the command-line tools), each with a comment saying
