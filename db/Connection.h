@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "log/ProviderError.h"
+#include "runtime/Error.h"
 
 namespace kestrola {
 
@@ -15,13 +16,6 @@ inline constexpr int adStateOpen = 1;
 // Options value that leaves the choice to the provider (a synchronous open or command).
 inline constexpr int adConnectUnspecified = -1;
 inline constexpr int adCmdUnspecified = -1;
-
-// Numbers of the errors raised by the database layer.
-inline constexpr int32_t kErrProvider = -2147467259;  // the provider refused the call
-inline constexpr int32_t kErrNoCurrentRecord = 3021;  // EOF: no current row
-inline constexpr int32_t kErrItemNotFound = 3265;     // no field of that name
-inline constexpr int32_t kErrObjectClosed = 3704;     // operation needs an open object
-inline constexpr int32_t kErrObjectOpen = 3705;       // operation needs a closed object
 
 class Recordset;
 

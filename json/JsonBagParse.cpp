@@ -34,6 +34,7 @@
 #include "json/JsonBag.h"
 #include "json/JsonBagStore.h"
 #include "runtime/Error.h"
+#include "runtime/Hex.h"
 #include "runtime/Text.h"
 
 namespace kestrola {
@@ -67,13 +68,6 @@ inline bool IsDigit(int c) {
 
 inline bool IsWs(char16_t c) {
   return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
-inline int HexDigit(char16_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 struct Entry {
@@ -816,7 +810,7 @@ class Scanner : public Parser {
         if (len_ < p + 4) RaiseBadEscape(ErrorAt(p));
         unsigned value = 0;
         for (int k = 0; k < 4; ++k) {
-          int d = HexDigit(s_[p + k]);
+          int d = Hex::Digit(static_cast<char16_t>(s_[p + k]));
           if (d < 0) RaiseBadEscape(ErrorAt(p));
           value = value * 16 + static_cast<unsigned>(d);
         }

@@ -534,7 +534,7 @@ class Writer {
       case kObject: {
         const ObjectRef& ref = cell.As<ObjectRef>();
         if (!ref) {
-          throw Error(91, u"JsonBag", u"Object variable or With block variable not set");
+          throw Error::Standard(kErrObjectNotSet, u"JsonBag");
         }
         const JsonBag* child = tag == kBag ? static_cast<const JsonBag*>(ref.get())
                                            : dynamic_cast<JsonBag*>(ref.get());

@@ -408,8 +408,9 @@ ObjectRef ParseJson(const std::u16string& text) {
   try {
     Reader reader(text);
     return reader.ReadRoot();
-  } catch (...) {
-    // Only resource exhaustion gets here; the caller sees no object.
+  } catch (const std::exception&) {
+    // Only resource exhaustion gets here (std::bad_alloc, std::length_error): the reader turns
+    // every problem of the text into a message itself. The caller sees no object.
     return nullptr;
   }
 }

@@ -16,7 +16,7 @@ namespace {
 constexpr const char16_t* kSource = u"cJSONScript";
 
 [[noreturn]] void ObjectRequired() {
-  throw Error(cJSONScript::kErrObjectRequired, kSource, u"Object required");
+  throw Error::Standard(kErrObjectRequired, kSource);
 }
 [[noreturn]] void Fail(int32_t number) {
   throw Error::Standard(number, kSource);
@@ -49,6 +49,17 @@ struct LevelGuard {
 
 bool IsContainer(const Variant& v) {
   return v.ObjectAs<Dictionary>() != nullptr || v.ObjectAs<Collection>() != nullptr;
+}
+
+// The comparison of an "if" command; an unknown type is false. "eq" ignores letter case, the
+// others compare the texts code unit by code unit.
+bool Compare(std::u16string_view type, const std::u16string& value1, const std::u16string& value2) {
+  if (type == u"eq") return Text::ToLower(value1) == Text::ToLower(value2);
+  if (type == u"gt") return value1 > value2;
+  if (type == u"lt") return value1 < value2;
+  if (type == u"gte") return value1 >= value2;
+  if (type == u"lte") return value1 <= value2;
+  return false;
 }
 
 // Bytes counted per character of text.
@@ -147,117 +158,151 @@ std::u16string cJSONScript::ExecCommand(const Variant& value) {
   return text;
 }
 
+// One member of a command object: its name, its value, and how to read its parameters.
+struct cJSONScript::Command {
+  const std::u16string& key;
+  const Variant& value;
+  // A text member is the command's text value; any other member holds its parameters.
+  bool isText;
+
+  // The parameters object; a command that needs one but was given a text has none.
+  const Variant& Params() const {
+    if (isText) ObjectRequired();
+    return value;
+  }
+  const Variant& Param(const char16_t* name) const { return Member(Params(), name); }
+};
+
+cJSONScript::Handler cJSONScript::FindCommand(std::u16string_view lowerName) {
+  static constexpr struct {
+    std::u16string_view name;
+    Handler handler;
+  } kCommands[] = {
+      {u"alert", &cJSONScript::Alert},   {u"input", &cJSONScript::Input},
+      {u"switch", &cJSONScript::Switch}, {u"set", &cJSONScript::Set},
+      {u"get", &cJSONScript::Get},       {u"if", &cJSONScript::If},
+      {u"return", &cJSONScript::Return},
+  };
+  for (const auto& entry : kCommands) {
+    if (entry.name == lowerName) return entry.handler;
+  }
+  return &cJSONScript::Template;
+}
+
 void cJSONScript::RunCommands(const Dictionary& commands, Output& out) {
   const std::vector<std::u16string> keys = commands.Keys();
   for (const std::u16string& key : keys) {
     const Variant& v = commands.Item(key);
-    // A text member is the command's text value; any other member must hold its parameters.
-    const bool isText = v.IsString();
-    if (!isText && !IsContainer(v)) ObjectRequired();
-    auto params = [&]() -> const Variant& {
-      if (isText) ObjectRequired();
-      return v;
-    };
-    auto param = [&](const char16_t* name) -> const Variant& { return Member(params(), name); };
+    const Command command{key, v, v.IsString()};
+    if (!command.isText && !IsContainer(v)) ObjectRequired();
+    (this->*FindCommand(Text::ToLower(key)))(command, out);
+  }
+}
 
-    const std::u16string command = Text::ToLower(key);
-    if (command == u"alert") {
-      std::u16string message = ExecCommand(param(u"message"));
-      std::u16string title = ExecCommand(param(u"title"));
-      ui_.MessageBox(message, MessageIcon::Information, title);
-    } else if (command == u"input") {
-      std::u16string prompt = ExecCommand(param(u"prompt"));
-      std::u16string title = ExecCommand(param(u"title"));
-      std::u16string defaultText = ExecCommand(param(u"default"));
-      out.Append(ui_.InputBox(prompt, title, defaultText));
-    } else if (command == u"switch") {
-      std::u16string result = ExecCommand(param(u"default"));
-      std::u16string wanted = Text::ToLower(ExecCommand(param(u"case")));
-      auto items = param(u"items").ObjectAs<Collection>();
-      if (!items) ObjectRequired();
-      const int32_t count = items->Count();
-      for (int32_t j = 1; j <= count; ++j) {
-        const Variant& item = items->Item(j);
-        const Variant& itemCase = Member(item, u"case");
-        if (itemCase.IsNull()) continue;  // a null case never matches
-        if (Text::ToLower(PlainText(itemCase)) == wanted) {
-          result = ExecCommand(Member(item, u"return"));
-          break;
-        }
-      }
-      out.Append(result);
-    } else if (command == u"set") {
-      std::u16string name = PlainText(param(u"name"));
-      std::u16string text = ExecCommand(param(u"value"));
-      if (!variables_) variables_ = std::make_shared<Dictionary>();
-      // The variable's new text is counted before it is stored, its old one given back after.
-      const Variant& old = variables_->Item(name);
-      const int64_t oldBytes =
-          old.IsString() ? static_cast<int64_t>(old.AsString().size()) * kVariableBytesPerChar : 0;
-      const int64_t newBytes = static_cast<int64_t>(text.size()) * kVariableBytesPerChar;
-      const int64_t nameBytes =
-          variables_->Exists(name) ? 0 : static_cast<int64_t>(name.size()) * kVariableBytesPerChar;
-      Charge(newBytes + nameBytes);
-      try {
-        variables_->SetItem(name, Variant(std::move(text)));
-      } catch (...) {
-        Release(newBytes + nameBytes);
-        throw;
-      }
-      Release(oldBytes);
-    } else if (command == u"get") {
-      std::u16string name = PlainText(param(u"name"));
-      if (!variables_) variables_ = std::make_shared<Dictionary>();
-      // Stored values are texts, so evaluating one changes no variable.
-      const Variant& stored = variables_->Item(name);
-      std::u16string result = ExecCommand(stored);
-      if (result.empty()) result = ExecCommand(param(u"default"));
-      out.Append(result);
-    } else if (command == u"if") {
-      std::u16string value1 = ExecCommand(param(u"value1"));
-      std::u16string value2 = ExecCommand(param(u"value2"));
-      const Variant& rawType = param(u"type");
-      // A type that is not a plain value is no known comparison.
-      std::u16string type;
-      if (!rawType.IsNull() && !rawType.IsObject() && !rawType.IsArray()) {
-        type = Text::ToLower(PlainText(rawType));
-      }
-      bool condition = false;
-      if (type == u"eq") {
-        condition = Text::ToLower(value1) == Text::ToLower(value2);
-      } else if (type == u"gt") {
-        condition = value1 > value2;
-      } else if (type == u"lt") {
-        condition = value1 < value2;
-      } else if (type == u"gte") {
-        condition = value1 >= value2;
-      } else if (type == u"lte") {
-        condition = value1 <= value2;
-      }
-      out.Append(ExecCommand(param(condition ? u"true" : u"false")));
-    } else if (command == u"return") {
-      if (!isText) Fail(kErrTypeMismatch);
-      out.Append(v.AsString());
-    } else {
-      // Not a command: a template call left for whoever consumes the output.
-      std::u16string arguments;
-      if (isText) {
-        arguments = v.AsString();
-      } else if (auto dict = v.ObjectAs<Dictionary>()) {
-        bool first = true;
-        for (const std::u16string& name : dict->Keys()) {
-          if (!first) arguments.push_back(u',');
-          first = false;
-          arguments += PlainText(dict->Item(name));
-        }
-      }
-      out.Append(u"<%");
-      out.Append(Text::ToUpper(key));
-      out.Append(u"(");
-      out.Append(arguments);
-      out.Append(u")%>");
+void cJSONScript::Alert(const Command& c, Output&) {
+  std::u16string message = ExecCommand(c.Param(u"message"));
+  std::u16string title = ExecCommand(c.Param(u"title"));
+  ui_.MessageBox(message, MessageIcon::Information, title);
+}
+
+void cJSONScript::Input(const Command& c, Output& out) {
+  std::u16string prompt = ExecCommand(c.Param(u"prompt"));
+  std::u16string title = ExecCommand(c.Param(u"title"));
+  std::u16string defaultText = ExecCommand(c.Param(u"default"));
+  out.Append(ui_.InputBox(prompt, title, defaultText));
+}
+
+void cJSONScript::Switch(const Command& c, Output& out) {
+  std::u16string result = ExecCommand(c.Param(u"default"));
+  std::u16string wanted = Text::ToLower(ExecCommand(c.Param(u"case")));
+  auto items = c.Param(u"items").ObjectAs<Collection>();
+  if (!items) ObjectRequired();
+  const int32_t count = items->Count();
+  for (int32_t j = 1; j <= count; ++j) {
+    const Variant& item = items->Item(j);
+    const Variant& itemCase = Member(item, u"case");
+    if (itemCase.IsNull()) continue;  // a null case never matches
+    if (Text::ToLower(PlainText(itemCase)) == wanted) {
+      result = ExecCommand(Member(item, u"return"));
+      break;
     }
   }
+  out.Append(result);
+}
+
+void cJSONScript::Set(const Command& c, Output&) {
+  std::u16string name = PlainText(c.Param(u"name"));
+  std::u16string text = ExecCommand(c.Param(u"value"));
+  if (!variables_) variables_ = std::make_shared<Dictionary>();
+  // The variable's new text is counted before it is stored, its old one given back after.
+  const Variant& old = variables_->Item(name);
+  const int64_t oldBytes =
+      old.IsString() ? static_cast<int64_t>(old.AsString().size()) * kVariableBytesPerChar : 0;
+  const int64_t newBytes = static_cast<int64_t>(text.size()) * kVariableBytesPerChar;
+  const int64_t nameBytes =
+      variables_->Exists(name) ? 0 : static_cast<int64_t>(name.size()) * kVariableBytesPerChar;
+  // The charge is given back when the variable cannot be stored.
+  struct Charged {
+    cJSONScript& owner;
+    const int64_t bytes;
+    bool kept = false;
+    ~Charged() {
+      if (!kept) owner.Release(bytes);
+    }
+  };
+  Charge(newBytes + nameBytes);
+  Charged charged{*this, newBytes + nameBytes};
+  variables_->SetItem(name, Variant(std::move(text)));
+  charged.kept = true;
+  Release(oldBytes);
+}
+
+void cJSONScript::Get(const Command& c, Output& out) {
+  std::u16string name = PlainText(c.Param(u"name"));
+  if (!variables_) variables_ = std::make_shared<Dictionary>();
+  // Stored values are texts, so evaluating one changes no variable.
+  const Variant& stored = variables_->Item(name);
+  std::u16string result = ExecCommand(stored);
+  if (result.empty()) result = ExecCommand(c.Param(u"default"));
+  out.Append(result);
+}
+
+void cJSONScript::If(const Command& c, Output& out) {
+  std::u16string value1 = ExecCommand(c.Param(u"value1"));
+  std::u16string value2 = ExecCommand(c.Param(u"value2"));
+  const Variant& rawType = c.Param(u"type");
+  // A type that is not a plain value is no known comparison.
+  std::u16string type;
+  if (!rawType.IsNull() && !rawType.IsObject() && !rawType.IsArray()) {
+    type = Text::ToLower(PlainText(rawType));
+  }
+  const bool condition = Compare(type, value1, value2);
+  out.Append(ExecCommand(c.Param(condition ? u"true" : u"false")));
+}
+
+void cJSONScript::Return(const Command& c, Output& out) {
+  if (!c.isText) Fail(kErrTypeMismatch);
+  out.Append(c.value.AsString());
+}
+
+void cJSONScript::Template(const Command& c, Output& out) {
+  // Not a command: a template call left for whoever consumes the output.
+  std::u16string arguments;
+  if (c.isText) {
+    arguments = c.value.AsString();
+  } else if (auto dict = c.value.ObjectAs<Dictionary>()) {
+    bool first = true;
+    for (const std::u16string& name : dict->Keys()) {
+      if (!first) arguments.push_back(u',');
+      first = false;
+      arguments += PlainText(dict->Item(name));
+    }
+  }
+  out.Append(u"<%");
+  out.Append(Text::ToUpper(c.key));
+  out.Append(u"(");
+  out.Append(arguments);
+  out.Append(u")%>");
 }
 
 }  // namespace kestrola

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "runtime/Application.h"
 #include "runtime/UserInterface.h"
@@ -30,7 +31,6 @@ class Dictionary;
 // copy handed to its caller), a variable 2 bytes per character of its name and text.
 class cJSONScript {
  public:
-  static constexpr int32_t kErrObjectRequired = 424;
   // Evaluations nested deeper than this are refused with kNestingExceeded.
   static constexpr int32_t kMaxNestingLevel = 41;
   static constexpr const char16_t* kNestingExceeded = u"ERROR: Nesting level exceeded.";
@@ -55,8 +55,22 @@ class cJSONScript {
 
  private:
   class Output;
+  struct Command;
+  // Runs one command of a script object, appending what it produces to the output.
+  using Handler = void (cJSONScript::*)(const Command&, Output&);
 
+  // Runs every member of a command object, in order, through the command table.
   void RunCommands(const Dictionary& commands, Output& out);
+  // The handler of a command name in lower case; Template for a name that is no command.
+  static Handler FindCommand(std::u16string_view lowerName);
+  void Alert(const Command& c, Output& out);
+  void Input(const Command& c, Output& out);
+  void Switch(const Command& c, Output& out);
+  void Set(const Command& c, Output& out);
+  void Get(const Command& c, Output& out);
+  void If(const Command& c, Output& out);
+  void Return(const Command& c, Output& out);
+  void Template(const Command& c, Output& out);
   // Counts `bytes` more against the limit (error 7 beyond it), or gives them back.
   void Charge(int64_t bytes);
   void Release(int64_t bytes) noexcept { memoryInUse_ -= bytes; }

@@ -1,6 +1,7 @@
 #include "log/AvisosRepetidos.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "log/Log.h"
 #include "runtime/Text.h"
@@ -12,8 +13,8 @@ namespace {
 void Escribir(const std::u16string& linea) {
   try {
     Log::EscribirLog(linea);
-  } catch (...) {
-    // The log itself cannot be written: nothing else can report it.
+  } catch (const std::exception&) {
+    // The log itself cannot be written (error 75, or no memory): nothing else can report it.
   }
 }
 

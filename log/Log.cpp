@@ -21,7 +21,6 @@ namespace kestrola::Log {
 
 namespace {
 
-constexpr int32_t kErrFileAccess = 75;
 constexpr char16_t kSource[] = u"Log";
 
 std::mutex gClockMutex;
@@ -344,7 +343,8 @@ bool CrearDirectorio(const std::u16string& path) {
       i = p.find_first_not_of('/', end);
     }
     return IsDirectory(p);
-  } catch (...) {
+  } catch (const std::exception&) {
+    // Only memory can run out here (the path's conversion and its levels).
     return false;
   }
 }

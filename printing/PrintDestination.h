@@ -4,11 +4,9 @@
 #include <string>
 
 #include "printing/PrintDocument.h"
+#include "runtime/Error.h"
 
 namespace kestrola {
-
-// The run-time error number of printer failures ("Printer error").
-inline constexpr int32_t kErrPrinter = 482;
 
 // Where the documents of one printer go (a CUPS queue, a device, a socket, a file, a folder).
 // Send either delivers the whole document or throws kestrola::Error naming the printer and

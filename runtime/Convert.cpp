@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <string>
 
 #include "runtime/Error.h"
@@ -11,18 +10,23 @@
 namespace kestrola::Convert {
 
 namespace {
+
 bool IsValBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
 
-// The integer after an "&H" (base 16) or "&O" (base 8) prefix at `i`; nothing without one.
-std::optional<double> RadixValue(std::u16string_view t, size_t i) {
-  if (i + 1 >= t.size() || t[i] != u'&') return std::nullopt;
-  char16_t p = t[i + 1];
-  int base = (p == u'H' || p == u'h') ? 16 : (p == u'O' || p == u'o') ? 8 : 0;
-  if (base == 0) return std::nullopt;
+// The base of a "&H" (16) or "&O" (8) prefix at position i, or 0 when there is none.
+int RadixPrefix(std::u16string_view t, size_t i) {
+  if (i + 1 >= t.size() || t[i] != u'&') return 0;
+  const char16_t p = t[i + 1];
+  return (p == u'H' || p == u'h') ? 16 : (p == u'O' || p == u'o') ? 8 : 0;
+}
+
+// The integer written in `base` from position i on, up to the first character that is not
+// one of its digits.
+double ReadRadix(std::u16string_view t, size_t i, int base) {
   double v = 0;
-  for (i += 2; i < t.size(); ++i) {
+  for (; i < t.size(); ++i) {
     int d = Hex::Digit(t[i]);
     if (d < 0 || d >= base) break;
     v = v * base + d;
@@ -30,14 +34,10 @@ std::optional<double> RadixValue(std::u16string_view t, size_t i) {
   return v;
 }
 
-}  // namespace
-
-double Val(std::u16string_view t) {
-  size_t i = 0;
-  while (i < t.size() && IsValBlank(t[i])) ++i;
-  if (std::optional<double> v = RadixValue(t, i)) return *v;
-  // Gather the number's characters, skipping embedded blanks, then parse them at once.
-  std::string s;
+// Gathers an optional sign, digits and one decimal point from position i on into `s`,
+// skipping embedded blanks; i ends on the first character that is none of them. False when
+// no digit was found.
+bool GatherMantissa(std::u16string_view t, size_t& i, std::string& s) {
   bool digits = false, point = false;
   if (i < t.size() && (t[i] == u'-' || t[i] == u'+')) s.push_back(static_cast<char>(t[i++]));
   for (; i < t.size(); ++i) {
@@ -53,32 +53,53 @@ double Val(std::u16string_view t) {
       break;
     }
   }
-  if (!digits) return 0;
-  if (i < t.size() && (t[i] == u'E' || t[i] == u'e' || t[i] == u'D' || t[i] == u'd')) {
-    std::string e = "e";
-    size_t j = i + 1;
-    while (j < t.size() && IsValBlank(t[j])) ++j;
-    if (j < t.size() && (t[j] == u'-' || t[j] == u'+')) e.push_back(static_cast<char>(t[j++]));
-    bool expDigits = false;
-    for (; j < t.size(); ++j) {
-      if (IsValBlank(t[j])) continue;
-      if (t[j] < u'0' || t[j] > u'9') break;
-      expDigits = true;
-      e.push_back(static_cast<char>(t[j]));
-    }
-    if (expDigits) s += e;
+  return digits;
+}
+
+// Appends the exponent at position i ("E" or "D", an optional sign, digits; blanks skipped)
+// as "e..." to `s`; an exponent letter without digits adds nothing.
+void GatherExponent(std::u16string_view t, size_t i, std::string& s) {
+  if (i >= t.size() || !(t[i] == u'E' || t[i] == u'e' || t[i] == u'D' || t[i] == u'd')) return;
+  std::string e = "e";
+  size_t j = i + 1;
+  while (j < t.size() && IsValBlank(t[j])) ++j;
+  if (j < t.size() && (t[j] == u'-' || t[j] == u'+')) e.push_back(static_cast<char>(t[j++]));
+  bool expDigits = false;
+  for (; j < t.size(); ++j) {
+    if (IsValBlank(t[j])) continue;
+    if (t[j] < u'0' || t[j] > u'9') break;
+    expDigits = true;
+    e.push_back(static_cast<char>(t[j]));
   }
+  if (expDigits) s += e;
+}
+
+// The value of gathered number text; overflowing exponents read as infinity, underflowing
+// ones as zero.
+double ReadGathered(const std::string& s) {
   const char* b = s.data();
   if (*b == '+') ++b;
   double v = 0;
   auto r = std::from_chars(b, s.data() + s.size(), v);
   if (r.ec == std::errc::result_out_of_range) {
-    // Overflowing exponents read as infinity, underflowing ones as zero.
     bool neg = s[0] == '-';
     bool tiny = s.find("e-") != std::string::npos;
     return tiny ? (neg ? -0.0 : 0.0) : (neg ? -HUGE_VAL : HUGE_VAL);
   }
   return v;
+}
+
+}  // namespace
+
+double Val(std::u16string_view t) {
+  size_t i = 0;
+  while (i < t.size() && IsValBlank(t[i])) ++i;
+  if (int base = RadixPrefix(t, i)) return ReadRadix(t, i + 2, base);
+  // Gather the number's characters, skipping embedded blanks, then parse them at once.
+  std::string s;
+  if (!GatherMantissa(t, i, s)) return 0;
+  GatherExponent(t, i, s);
+  return ReadGathered(s);
 }
 
 double RoundHalfEven(double value) {

@@ -128,7 +128,8 @@ std::optional<int64_t> Entero(const std::u16string& s) {
 void Anotar(const std::u16string& linea) {
   try {
     Log::EscribirLog(linea);
-  } catch (...) {
+  } catch (const std::exception&) {
+    // The log's own failure (error 75, or no memory): the window's status line reports it.
   }
 }
 
@@ -185,6 +186,9 @@ void CicloCola::Ejecutar(Servicio& datos) {
     catalogo_.reset();
     avisos_.Resuelto(u"timer", u"El ciclo de impresión funciona de nuevo");
   } catch (...) {
+    // The edge of the timer: any failure of the cycle (database, printer, file, memory) ends
+    // this cycle only; it is logged as the system has always logged it and the next tick
+    // starts afresh.
     catalogo_.reset();
     avisos_.Fallo(u"timer", u"Error desconocido en Timer");
   }
@@ -288,30 +292,8 @@ bool CicloCola::Trabajo(Servicio& datos, Recordset& cola, clsPrint& impresora) {
     Omitir(nombreTrabajo, u"el número de trabajo no es un entero");
     return true;
   }
-
-  // What identifies this job beyond its number, which the database may give to a new job
-  // once this one is deleted.
-  std::u16string huella;
-  for (const char16_t* campo : {u"fechahora", u"usuario", u"tipo", u"id_impresora"}) {
-    huella += TextoParaLog(cola.Fields(campo));
-    huella += u'\0';
-  }
-  auto owed = sinBorrar_.find(*trabajo);
-  if (owed != sinBorrar_.end()) {
-    std::optional<std::vector<std::u16string>> lineas = Renglones(datos, *trabajo, false);
-    std::u16string completa = huella;
-    for (const auto& l : lineas.value_or(std::vector<std::u16string>{u"\uFFFF"})) {
-      completa += l;
-      completa += u'\0';
-    }
-    if (completa == owed->second) {
-      // Printed earlier in this run; only the deletes are still owed.
-      if (BorrarTrabajo(*trabajo)) sinBorrar_.erase(owed);
-      return true;
-    }
-    // Another job under the same number: the printed one is gone.
-    sinBorrar_.erase(owed);
-  }
+  const std::u16string huella = Huella(cola);
+  if (SoloFaltaBorrar(datos, *trabajo, huella)) return true;
 
   if (!numeroImpresora) {
     Omitir(nombreTrabajo,
@@ -322,34 +304,13 @@ bool CicloCola::Trabajo(Servicio& datos, Recordset& cola, clsPrint& impresora) {
     Omitir(nombreTrabajo, u"la impresora no tiene nombre (NULL)");
     return true;
   }
-  const std::u16string dispositivo = device.ToText();
-  const std::optional<int64_t> idEfectiva = NumeroEntero(cola.Fields(u"redirigido"));
-
-  // A printer waiting for its next try: its jobs are passed over, and once it has failed for
-  // long enough it is failed over to its backup.
-  const Instante ahora = Ahora();
-  if (auto f = fallos_.find(dispositivo); f != fallos_.end() && ahora < f->second.proximo) {
-    if (ahora - f->second.desde >= tiempos_.redirigirTras) {
-      Redirigir(*numeroImpresora, dispositivo, f->second.destino, f->second.causa);
-    }
-    return false;
-  }
+  const Fila fila{*trabajo, nombreTrabajo, *numeroImpresora, device.ToText(),
+                  NumeroEntero(cola.Fields(u"redirigido"))};
+  if (EnEspera(fila)) return false;
 
   const Printers::Catalog& catalogo = Catalogo();
-  if (!impresora.setPrinter(dispositivo)) {
-    if (!catalogo.complete) {
-      // The printer may be missing only because the configuration is faulty: failing it over
-      // would mark it down in the database every terminal shares.
-      avisos_.Fallo(u"config-impresora:" + dispositivo,
-                    u"Trabajo " + nombreTrabajo + u" en espera: la impresora " + dispositivo +
-                        u" no está entre las instaladas y la configuración de impresoras tiene "
-                        u"errores; no se redirige");
-      return false;
-    }
-    Redirigir(*numeroImpresora, dispositivo, {}, u"no está instalada");
-    return true;
-  }
-  avisos_.Olvidar(u"config-impresora:" + dispositivo);
+  if (!impresora.setPrinter(fila.dispositivo)) return NoSeleccionada(fila, catalogo);
+  avisos_.Olvidar(u"config-impresora:" + fila.dispositivo);
 
   const Variant& estado = cola.Fields(u"estado_impresora");
   if (estado.IsNull() || estado.ToText() != u"A") return true;
@@ -357,9 +318,9 @@ bool CicloCola::Trabajo(Servicio& datos, Recordset& cola, clsPrint& impresora) {
   Printer& printer = *Printers::Current();
   const std::u16string destino = printer.Destination().Uri();
   for (const auto& mal : catalogo.misconfigured) {
-    if (mal == dispositivo) {
-      avisos_.Fallo(u"config-impresora:" + dispositivo,
-                    u"Trabajo " + nombreTrabajo + u" en espera: la impresora " + dispositivo +
+    if (mal == fila.dispositivo) {
+      avisos_.Fallo(u"config-impresora:" + fila.dispositivo,
+                    u"Trabajo " + fila.nombre + u" en espera: la impresora " + fila.dispositivo +
                         u" tiene una URI no válida en printers.ini; no se redirige");
       return false;
     }
@@ -367,39 +328,102 @@ bool CicloCola::Trabajo(Servicio& datos, Recordset& cola, clsPrint& impresora) {
 
   std::optional<std::vector<std::u16string>> lineas = Renglones(datos, *trabajo, true);
   if (!lineas) return true;
+  Imprimir(fila, impresora, printer, destino, *lineas, huella);
+  return true;
+}
+
+std::u16string CicloCola::Huella(Recordset& cola) {
+  std::u16string huella;
+  for (const char16_t* campo : {u"fechahora", u"usuario", u"tipo", u"id_impresora"}) {
+    huella += TextoParaLog(cola.Fields(campo));
+    huella += u'\0';
+  }
+  return huella;
+}
+
+std::u16string CicloCola::Completa(const std::u16string& huella,
+                                   const std::vector<std::u16string>& lineas) {
   std::u16string completa = huella;
-  for (const auto& l : *lineas) {
+  for (const auto& l : lineas) {
     completa += l;
     completa += u'\0';
   }
+  return completa;
+}
+
+bool CicloCola::SoloFaltaBorrar(Servicio& datos, int64_t trabajo, const std::u16string& huella) {
+  auto owed = sinBorrar_.find(trabajo);
+  if (owed == sinBorrar_.end()) return false;
+  std::optional<std::vector<std::u16string>> lineas = Renglones(datos, trabajo, false);
+  const std::u16string completa =
+      Completa(huella, lineas.value_or(std::vector<std::u16string>{u"\uFFFF"}));
+  if (completa == owed->second) {
+    // Printed earlier in this run; only the deletes are still owed.
+    if (BorrarTrabajo(trabajo)) sinBorrar_.erase(owed);
+    return true;
+  }
+  // Another job under the same number: the printed one is gone.
+  sinBorrar_.erase(owed);
+  return false;
+}
+
+bool CicloCola::EnEspera(const Fila& fila) {
+  const Instante ahora = Ahora();
+  auto f = fallos_.find(fila.dispositivo);
+  if (f == fallos_.end() || ahora >= f->second.proximo) return false;
+  if (ahora - f->second.desde >= tiempos_.redirigirTras) {
+    Redirigir(fila.impresora, fila.dispositivo, f->second.destino, f->second.causa);
+  }
+  return true;
+}
+
+bool CicloCola::NoSeleccionada(const Fila& fila, const Printers::Catalog& catalogo) {
+  if (!catalogo.complete) {
+    // The printer may be missing only because the configuration is faulty: failing it over
+    // would mark it down in the database every terminal shares.
+    avisos_.Fallo(u"config-impresora:" + fila.dispositivo,
+                  u"Trabajo " + fila.nombre + u" en espera: la impresora " + fila.dispositivo +
+                      u" no está entre las instaladas y la configuración de impresoras tiene "
+                      u"errores; no se redirige");
+    return false;
+  }
+  Redirigir(fila.impresora, fila.dispositivo, {}, u"no está instalada");
+  return true;
+}
+
+void CicloCola::Imprimir(const Fila& fila, clsPrint& impresora, Printer& printer,
+                         const std::u16string& destino, const std::vector<std::u16string>& lineas,
+                         const std::u16string& huella) {
+  const std::u16string completa = Completa(huella, lineas);
+  const int64_t idPublicado = fila.efectiva.value_or(fila.impresora);
 
   // A document left half-built by an earlier failure must not begin this one.
   printer.DiscardDocument();
   try {
-    for (std::u16string linea : *lineas) impresora.PrintText(linea);
+    for (std::u16string linea : lineas) impresora.PrintText(linea);
     impresora.EndDoc();
   } catch (const Error& e) {
+    // The job stays whole in the queue; the printer waits for its next try.
     printer.DiscardDocument();
-    FalloImpresora(dispositivo, destino, *trabajo, Causa(e, dispositivo));
-    Publicar(dispositivo, idEfectiva.value_or(*numeroImpresora), destino, Situacion::Fallando,
-             fallos_[dispositivo].causa);
-    if (Ahora() - fallos_[dispositivo].desde >= tiempos_.redirigirTras) {
-      Redirigir(*numeroImpresora, dispositivo, destino, fallos_[dispositivo].causa);
+    FalloImpresora(fila.dispositivo, destino, fila.trabajo, Causa(e, fila.dispositivo));
+    const Fallo& fallo = fallos_[fila.dispositivo];
+    Publicar(fila.dispositivo, idPublicado, destino, Situacion::Fallando, fallo.causa);
+    if (Ahora() - fallo.desde >= tiempos_.redirigirTras) {
+      Redirigir(fila.impresora, fila.dispositivo, destino, fallo.causa);
     }
-    return true;
+    return;
   }
-  ImpresoraFunciona(dispositivo, destino);
-  Publicar(dispositivo, idEfectiva.value_or(*numeroImpresora), destino, Situacion::Lista, {});
+  ImpresoraFunciona(fila.dispositivo, destino);
+  Publicar(fila.dispositivo, idPublicado, destino, Situacion::Lista, {});
   if (estado_) {
     const Instante hora = Ahora();
-    const int64_t numero = *trabajo;
+    const int64_t numero = fila.trabajo;
     estado_->Actualizar([&](FotoEstado& f) {
       f.ultimoTrabajo = numero;
       f.ultimoTrabajoHora = hora;
     });
   }
-  if (!BorrarTrabajo(*trabajo)) sinBorrar_[*trabajo] = completa;
-  return true;
+  if (!BorrarTrabajo(fila.trabajo)) sinBorrar_[fila.trabajo] = completa;
 }
 
 std::optional<std::vector<std::u16string>> CicloCola::Renglones(Servicio& datos, int64_t idTrabajo,

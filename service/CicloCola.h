@@ -18,6 +18,7 @@
 
 namespace kestrola {
 
+class Printer;
 class Recordset;
 class clsPrint;
 
@@ -93,9 +94,37 @@ class CicloCola {
     Instante proximoSondeo{};
   };
 
+  // A queue row whose job and printer numbers and device name could be read.
+  struct Fila {
+    int64_t trabajo;
+    std::u16string nombre;  // the job number as the log shows it
+    int64_t impresora;
+    std::u16string dispositivo;
+    std::optional<int64_t> efectiva;  // the printer the job is redirected to, if any
+  };
+
   void Ciclo(Servicio& datos);
   // Handles one queue row; false when the job was passed over without being handled.
   bool Trabajo(Servicio& datos, Recordset& cola, clsPrint& impresora);
+  // What identifies a job beyond its number, which the database may give to a new job once
+  // this one is deleted.
+  static std::u16string Huella(Recordset& cola);
+  // The fingerprint and the lines of a job, as remembered for a job whose deletes failed.
+  static std::u16string Completa(const std::u16string& huella,
+                                 const std::vector<std::u16string>& lineas);
+  // True when the row is a job printed earlier in this run whose deletes are still owed (they
+  // are retried); forgets the debt when the number now belongs to another job.
+  bool SoloFaltaBorrar(Servicio& datos, int64_t trabajo, const std::u16string& huella);
+  // True when the row's printer waits for its next try after failing; one that has failed
+  // long enough is failed over to its backup.
+  bool EnEspera(const Fila& fila);
+  // A printer that cannot be selected: failed over to its backup (true), or left alone while
+  // printers.ini is faulty (false: the job was passed over).
+  bool NoSeleccionada(const Fila& fila, const Printers::Catalog& catalogo);
+  // Prints the lines and deletes the job; a printer failure keeps the job whole in the queue.
+  void Imprimir(const Fila& fila, clsPrint& impresora, Printer& printer,
+                const std::u16string& destino, const std::vector<std::u16string>& lineas,
+                const std::u16string& huella);
   const Printers::Catalog& Catalogo();
   // The lines of a job, or nothing (logged once when `informar`) when one is not text.
   std::optional<std::vector<std::u16string>> Renglones(Servicio& datos, int64_t idTrabajo,

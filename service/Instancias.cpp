@@ -19,8 +19,6 @@ namespace kestrola {
 
 namespace {
 
-constexpr int32_t kErrFileAccess = 75;
-
 std::string BaseName(std::string path) {
   auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);

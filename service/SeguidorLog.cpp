@@ -58,24 +58,38 @@ void SeguidorLog::Detener() {
 void SeguidorLog::Ejecutar() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    EscribirPendientes(lock);
-    while (!tareas_.empty()) {
-      std::function<void()> tarea = std::move(tareas_.front());
-      tareas_.pop_front();
-      lock.unlock();
-      tarea();
-      lock.lock();
+    try {
+      if (!Vuelta(lock)) break;
+    } catch (...) {
+      // The thread's entry point: an exception leaving it would end the program. A step that
+      // fails (no memory, a task or a callback that throws) is given up for this turn: its
+      // task is dropped, the lines still waiting stay queued and the file is read again later.
+      if (!lock.owns_lock()) lock.lock();
+      if (parar_) break;
+      cambio_.wait_for(lock, opciones_.intervalo, [this] { return parar_; });
     }
-    if (parar_) break;
-    lock.unlock();
-    Leer();
-    lock.lock();
-    if (parar_) continue;  // one more attempt at the waiting lines, then end
-    cambio_.wait_for(lock, opciones_.intervalo, [this] {
-      return parar_ || !tareas_.empty() ||
-             (!pendientes_.empty() && std::chrono::steady_clock::now() >= proximoReintento_);
-    });
   }
+}
+
+bool SeguidorLog::Vuelta(std::unique_lock<std::mutex>& lock) {
+  EscribirPendientes(lock);
+  while (!tareas_.empty()) {
+    std::function<void()> tarea = std::move(tareas_.front());
+    tareas_.pop_front();
+    lock.unlock();
+    tarea();
+    lock.lock();
+  }
+  if (parar_) return false;
+  lock.unlock();
+  Leer();
+  lock.lock();
+  if (parar_) return true;  // one more attempt at the waiting lines, then end
+  cambio_.wait_for(lock, opciones_.intervalo, [this] {
+    return parar_ || !tareas_.empty() ||
+           (!pendientes_.empty() && std::chrono::steady_clock::now() >= proximoReintento_);
+  });
+  return true;
 }
 
 void SeguidorLog::EscribirPendientes(std::unique_lock<std::mutex>& lock) {

@@ -53,6 +53,8 @@ class SeguidorLog {
 
  private:
   void Ejecutar();
+  // One turn of the thread: write, run the tasks, read, wait. False once it is to end.
+  bool Vuelta(std::unique_lock<std::mutex>& lock);
   // Each step runs on the follower's thread.
   void EscribirPendientes(std::unique_lock<std::mutex>& lock);
   void Leer();

@@ -37,15 +37,20 @@ void TrabajadorCola::Compartido::Ejecutar() {
     if (parar) break;
     pendiente = false;
     enCiclo = true;
-    Ciclo actual = ciclo;
-    lock.unlock();
+    // The worker thread's entry point: an exception leaving it would end the program, so every
+    // failure of a cycle (even the copy of the cycle's function) is caught here, logged without
+    // holding the lock, and the thread waits for the next tick.
     try {
+      Ciclo actual = ciclo;
+      lock.unlock();
       if (actual) actual(*datos);
     } catch (...) {
+      if (lock.owns_lock()) lock.unlock();
       try {
         Log::EscribirLog(u"Error desconocido en Timer");
       } catch (...) {
-        // The log cannot be written; the window shows that on its own.
+        // The log cannot be written; the window shows that on its own. Still the thread's
+        // edge: nothing may leave it.
       }
     }
     lock.lock();

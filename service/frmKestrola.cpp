@@ -142,6 +142,9 @@ void frmKestrola::Form_Load() {
       Timer1->stop();
     }
   } catch (...) {
+    // An event handler is an outer edge: whatever its body raises (settings that cannot be
+    // read, a process list or a thread that cannot be had) ends the start-up with a log line
+    // instead of leaving the window half set up or ending the program.
     const std::u16string motivo = datos_->ErrorConfiguracion;
     estado_->Actualizar([&motivo](FotoEstado& f) { f.errorConfiguracion = motivo; });
     try {
@@ -150,7 +153,8 @@ void frmKestrola::Form_Load() {
       if (!motivo.empty()) Log::EscribirLog(motivo);
     } catch (const Error& e) {
       ShowError(e.Description());
-    } catch (...) {
+    } catch (const std::exception&) {
+      // No memory even for the log line: the status line still names the setting.
     }
   }
   MostrarEstado();

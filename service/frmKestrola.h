@@ -29,6 +29,13 @@ namespace kestrola {
 // asks it for a cycle. The log is written and followed by SeguidorLog's thread, which hands
 // new lines back through queued calls. Start-up (Form_Load) reads config.ini and makes today's
 // log file on this thread, before the window shows.
+//
+// Failures: the service logs and shows, and nothing leaves a handler. Form_Load traps every
+// failure of its body and logs "Error desconocido en Form Load" (then the setting to fix);
+// the button shows what failed in a message box; a queue cycle's failure is logged as "Error
+// desconocido en Timer" (CicloCola::Ejecutar, with TrabajadorCola's thread as the last net). A
+// log that cannot be written is named on the status line, and once in a message box when it
+// starts failing.
 class frmKestrola : public QMainWindow {
  public:
   // One queue cycle; runs on the worker thread.

@@ -3,7 +3,10 @@
 // display the window lives on Qt's offscreen platform, so that the service also runs headless.
 #include <QApplication>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <optional>
+#include <string>
 
 #include "log/Log.h"
 #include "printing/ReceiptPreview.h"
@@ -24,15 +27,15 @@ void Avisar(const std::u16string& mensaje) {
                                          kestrola::Application::EXEName());
   try {
     kestrola::Log::EscribirLog(mensaje);
-  } catch (...) {
+  } catch (const std::exception&) {
+    // The log is what failed (error 75) or memory ran out: the message box has said it.
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The options that end the program at once: a bad option (status 2), help and version
+// (status 0). Nothing when the service is to start.
+std::optional<int> RespuestaInmediata(const kestrola::Arranque::Opciones& opciones) {
   using namespace kestrola;
-  Arranque::Opciones opciones = Arranque::LeerOpciones(argc, argv);
   if (!opciones.error.empty()) {
     std::cerr << "kestrola: " << opciones.error << "\n" << Arranque::Uso();
     return 2;
@@ -45,7 +48,13 @@ int main(int argc, char** argv) {
     std::cout << "kestrola " << KESTROLA_VERSION << "\n";
     return 0;
   }
+  return std::nullopt;
+}
 
+// What must be settled before Qt starts: the platform (offscreen without a display), the
+// log's echo and the application data directory.
+void PrepararEntorno(const kestrola::Arranque::Opciones& opciones) {
+  using namespace kestrola;
   const bool sinPantalla = Arranque::SinPantalla();
   if (sinPantalla) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -56,6 +65,38 @@ int main(int argc, char** argv) {
   if (std::string dir = Arranque::DirectorioDatos(opciones); !dir.empty()) {
     Application::SetDataPath(Text::FromUtf8(dir));
   }
+}
+
+// Loads the window and runs it until it is closed; the program's exit status.
+int EjecutarVentana(QApplication& app, kestrola::QtUserInterface& ui,
+                    const kestrola::BloqueoInstancia& bloqueo) {
+  using namespace kestrola;
+  // Receipts sent to folder printers get a picture beside them.
+  ReceiptPreview::Install();
+
+  frmKestrola window;
+  ui.SetParent(&window);
+  if (bloqueo.estado() == BloqueoInstancia::Estado::Tomado) {
+    window.SetContador([](const std::u16string&) -> int16_t { return 1; });
+  }
+  window.Form_Load();
+  if (window.Terminar()) return 0;
+  window.show();
+  int rc = app.exec();
+  // A job being delivered gets a bounded time to finish; a worker still blocked after it
+  // (a printer or database that does not answer) is left with its job whole in the queue.
+  if (!window.DetenerServicio()) std::_Exit(rc);
+  Application::SetUi(nullptr);
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrola;
+  Arranque::Opciones opciones = Arranque::LeerOpciones(argc, argv);
+  if (std::optional<int> estado = RespuestaInmediata(opciones)) return *estado;
+  PrepararEntorno(opciones);
 
   // Qt sees no arguments of ours; its own settings come from the environment.
   int qtArgc = 1;
@@ -79,22 +120,5 @@ int main(int argc, char** argv) {
     Application::SetUi(nullptr);
     return 1;
   }
-
-  // Receipts sent to folder printers get a picture beside them.
-  ReceiptPreview::Install();
-
-  frmKestrola window;
-  ui.SetParent(&window);
-  if (bloqueo.estado() == BloqueoInstancia::Estado::Tomado) {
-    window.SetContador([](const std::u16string&) -> int16_t { return 1; });
-  }
-  window.Form_Load();
-  if (window.Terminar()) return 0;
-  window.show();
-  int rc = app.exec();
-  // A job being delivered gets a bounded time to finish; a worker still blocked after it
-  // (a printer or database that does not answer) is left with its job whole in the queue.
-  if (!window.DetenerServicio()) std::_Exit(rc);
-  Application::SetUi(nullptr);
-  return rc;
+  return EjecutarVentana(app, ui, bloqueo);
 }

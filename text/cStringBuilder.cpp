@@ -63,7 +63,8 @@ void cStringBuilder::TheString(std::u16string_view sThis) {
   used_ = 0;  // the room needed is n from the start
   try {
     Reserve(n);
-  } catch (...) {
+  } catch (const std::exception&) {
+    // Overflow (kestrola::Error) or no memory: the builder keeps its content.
     used_ = oldUsed;
     throw;
   }

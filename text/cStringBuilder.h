@@ -9,7 +9,8 @@ namespace kestrola {
 
 // A growable text buffer of UTF-16 code units. Capacity grows in whole chunks (8,192 characters
 // by default); counts are limited to what 2,147,483,647 bytes hold. Index errors raise error 9,
-// count overflow error 6; a failed call leaves the content unchanged.
+// count overflow error 6; a failed call leaves the content unchanged. Failures are raised as
+// kestrola::Error (or std::bad_alloc when memory runs out); nothing is swallowed here.
 //
 // Capacity() reports the chunk-based figure; the physical storage underneath grows
 // geometrically so that appending stays linear however many chunks are added.

@@ -13,6 +13,7 @@
 using kestrola::cJSONScript;
 using kestrola::Decimal;
 using kestrola::Error;
+using kestrola::kErrObjectRequired;
 using kestrola::MessageIcon;
 using kestrola::RecordingUserInterface;
 using kestrola::Variant;
@@ -118,9 +119,8 @@ TEST_F(ScriptTest, SwitchPicksTheFirstMatchingCase) {
   EXPECT_EQ(Switch("null"), "?");  // a null case never matches
   EXPECT_EQ(Run("[{\"switch\": {\"items\": [{\"return\": \"empty\"}]}}]"), "empty");
 
-  EXPECT_EQ(FailureOf("[{\"switch\": {\"case\": \"a\"}}]"), cJSONScript::kErrObjectRequired);
-  EXPECT_EQ(FailureOf("[{\"switch\": {\"case\": \"a\", \"items\": [\"a\"]}}]"),
-            cJSONScript::kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[{\"switch\": {\"case\": \"a\"}}]"), kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[{\"switch\": {\"case\": \"a\", \"items\": [\"a\"]}}]"), kErrObjectRequired);
   EXPECT_EQ(FailureOf("[{\"switch\": {\"case\": \"a\", \"items\": [{\"case\": []}]}}]"),
             kestrola::kErrTypeMismatch);
 }
@@ -170,14 +170,14 @@ TEST_F(ScriptTest, ParseErrorsAreShownAndNothingRuns) {
 }
 
 TEST_F(ScriptTest, FailuresReachTheCaller) {
-  EXPECT_EQ(FailureOf("[1]"), cJSONScript::kErrObjectRequired);
-  EXPECT_EQ(FailureOf("[\"a\", true]"), cJSONScript::kErrObjectRequired);
-  EXPECT_EQ(FailureOf("[{\"alert\": 5}]"), cJSONScript::kErrObjectRequired);
-  EXPECT_EQ(FailureOf("[{\"x\": null}]"), cJSONScript::kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[1]"), kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[\"a\", true]"), kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[{\"alert\": 5}]"), kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[{\"x\": null}]"), kErrObjectRequired);
   // A command that needs parameters but was given a text.
-  EXPECT_EQ(FailureOf("[{\"get\": \"x\"}]"), cJSONScript::kErrObjectRequired);
+  EXPECT_EQ(FailureOf("[{\"get\": \"x\"}]"), kErrObjectRequired);
   EXPECT_EQ(FailureOf("[{\"set\": {\"name\": \"x\", \"value\": \"1\"}, \"alert\": \"hi\"}]"),
-            cJSONScript::kErrObjectRequired);
+            kErrObjectRequired);
   // Parameters as an array, and a non-text return.
   EXPECT_EQ(FailureOf("[{\"alert\": [\"hi\"]}]"), kestrola::kErrInvalidCall);
   EXPECT_EQ(FailureOf("[{\"return\": {\"a\": \"b\"}}]"), kestrola::kErrTypeMismatch);
@@ -207,7 +207,7 @@ TEST_F(ScriptTest, NestingLimitIsCountedExactly) {
 
 TEST_F(ScriptTest, NestingLevelIsRestoredAfterAFailure) {
   for (int i = 0; i < 50; ++i) {
-    EXPECT_EQ(FailureOf(Nested(30, "{\"alert\": 5}")), cJSONScript::kErrObjectRequired);
+    EXPECT_EQ(FailureOf(Nested(30, "{\"alert\": 5}")), kErrObjectRequired);
   }
   EXPECT_EQ(js.NestingLevel(), 0);
   EXPECT_EQ(Run(Nested(41, "\"x\"")), "x");

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <sstream>
 
 #include "log/Log.h"
@@ -215,6 +216,16 @@ TEST_F(SeguidorLogTest, LinesThatCannotBeWrittenAreKeptAndWrittenOnceTheLogWorks
         for (const auto& l : recibido_.Lineas()) all += Text::ToUtf8(l) + "|";
         return all + " estados " + std::to_string(recibido_.estados.size());
       }();
+}
+
+TEST_F(SeguidorLogTest, ATaskThatThrowsEndsNeitherTheThreadNorTheProgram) {
+  Iniciar();
+  // A picture that cannot be loaded for want of memory, say: the lines after it still go on.
+  seguidor_->Encargar([] { throw std::bad_alloc(); });
+  seguidor_->Escribir(u"después de la tarea");
+  EXPECT_TRUE(recibido_.Esperar([](Recibido& r) {
+    return r.Lineas() == std::vector<std::u16string>{u"después de la tarea"};
+  }));
 }
 
 }  // namespace
