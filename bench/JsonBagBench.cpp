@@ -13,7 +13,6 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -186,11 +185,7 @@ void Register(const std::string& name, Fn fn, const JsonFile* in) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (kestrola::bench::JsonFiles().empty()) {
-    std::fprintf(stderr, "no JSON documents in %s/bench/data\n", KESTROLA_SOURCE_DIR);
-    return 1;
-  }
-  kestrola::bench::UseSteadyHeap();
+  if (!kestrola::bench::PrepareJsonRun()) return 1;
   for (const JsonFile& f : kestrola::bench::JsonFiles()) {
     const JsonFile* in = &f;
     Register("parse/JsonBag/" + f.name, BagParseUtf8, in);

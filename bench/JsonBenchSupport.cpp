@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,15 @@ const std::vector<JsonFile>& JsonFiles() {
     return out;
   }();
   return files;
+}
+
+bool PrepareJsonRun() {
+  if (JsonFiles().empty()) {
+    std::fprintf(stderr, "no JSON documents in %s/bench/data\n", KESTROLA_SOURCE_DIR);
+    return false;
+  }
+  UseSteadyHeap();
+  return true;
 }
 
 void UseSteadyHeap() {

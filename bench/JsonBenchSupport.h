@@ -27,6 +27,10 @@ void UseSteadyHeap();
 // Every *.json of the benchmark data folder, sorted by name. Empty when the folder is missing.
 const std::vector<JsonFile>& JsonFiles();
 
+// What every JSON benchmark program does first: false, after saying so on standard error, when
+// there are no documents to measure; otherwise fixes the heap (UseSteadyHeap) and returns true.
+bool PrepareJsonRun();
+
 // The heap a piece of work leaves allocated and the most it had allocated at once, in bytes of
 // usable block size. Every malloc of the program is counted (operator new included), so
 // libraries that allocate with malloc (RapidJSON) and with new (the others) are measured alike.

@@ -2,7 +2,6 @@
 // documents of bench/data. Both start from the UTF-8 bytes of the file: our time includes the
 // conversion to UTF-16 that ParseJson's callers make. The counters held_bytes and peak_bytes
 // measure the tree alone, from text that is already UTF-16 (the text is input, not tree).
-#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -45,11 +44,7 @@ void NlohmannOrderedBench(benchmark::State& state, const JsonFile* in) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (kestrola::bench::JsonFiles().empty()) {
-    std::fprintf(stderr, "no JSON documents in %s/bench/data\n", KESTROLA_SOURCE_DIR);
-    return 1;
-  }
-  kestrola::bench::UseSteadyHeap();
+  if (!kestrola::bench::PrepareJsonRun()) return 1;
   for (const JsonFile& f : kestrola::bench::JsonFiles()) {
     benchmark::RegisterBenchmark(("parse/JSON.ParseJson/" + f.name).c_str(), ParseJsonBench, &f)
         ->Unit(benchmark::kMillisecond);

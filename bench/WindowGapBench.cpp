@@ -113,6 +113,17 @@ void Report(benchmark::State& state, const Medida& m) {
   state.counters["stop_ms"] = static_cast<double>(m.parada);
 }
 
+// Loads and shows the window, whose queue cycle starts at once, and measures the gaps of its
+// event loop over 2 s.
+Medida ShowAndMeasure(benchmark::State& state, frmKestrola& w) {
+  w.SetContador([](const std::u16string&) { return int16_t{1}; });
+  w.Form_Load();
+  w.show();
+  if (!QTest::qWaitForWindowExposed(&w)) state.SkipWithError("window not shown");
+  QTest::qWait(300);
+  return Medir(w, 2000ms);
+}
+
 #if KESTROLA_GAP_FAULT_PRINTER
 void BM_WindowGap_PrinterTakesNoData(benchmark::State& state) {
   DbTestEnv::UseSqlite();
@@ -141,12 +152,7 @@ void BM_WindowGap_PrinterTakesNoData(benchmark::State& state) {
     // The device is open (the printer is on) but takes no data until the measurement ends.
     const int lectura = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     frmKestrola w;
-    w.SetContador([](const std::u16string&) { return int16_t{1}; });
-    w.Form_Load();
-    w.show();
-    if (!QTest::qWaitForWindowExposed(&w)) state.SkipWithError("window not shown");
-    QTest::qWait(300);
-    Medida m = Medir(w, 2000ms);
+    Medida m = ShowAndMeasure(state, w);
     // The device starts reading: the worker delivers the job and ends.
     std::thread lector([&] {
       char buffer[4096];
@@ -187,12 +193,7 @@ void BM_WindowGap_DatabaseNeverAnswers(benchmark::State& state) {
   WriteConfig(dir, t);
   for (auto _ : state) {
     frmKestrola w;
-    w.SetContador([](const std::u16string&) { return int16_t{1}; });
-    w.Form_Load();
-    w.show();
-    if (!QTest::qWaitForWindowExposed(&w)) state.SkipWithError("window not shown");
-    QTest::qWait(300);
-    Medida m = Medir(w, 2000ms);
+    Medida m = ShowAndMeasure(state, w);
     // The listener goes away: the waiting login fails and the worker ends.
     ::close(fd);
     fd = -1;

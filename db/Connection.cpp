@@ -77,8 +77,7 @@ void Connection::Open(std::u16string_view connectionString, std::u16string_view 
                       std::u16string_view password, int /*options*/) {
   errors_.clear();
   if (State() == adStateOpen) {
-    throw Error(kErrObjectOpen, u"Connection",
-                u"Operation is not allowed when the object is open.");
+    throw Error::Standard(kErrObjectOpen, u"Connection");
   }
   std::u16string full = ConnectionString::WithCredentials(connectionString, userId, password);
   if (full.size() > SHRT_MAX) {
@@ -119,8 +118,7 @@ void Connection::Close() {
 void Connection::Execute(std::u16string_view commandText, int /*options*/) {
   errors_.clear();
   if (State() != adStateOpen) {
-    throw Error(kErrObjectClosed, u"Connection",
-                u"Operation is not allowed when the object is closed.");
+    throw Error::Standard(kErrObjectClosed, u"Connection");
   }
   if (commandText.size() > static_cast<size_t>(INT32_MAX)) {
     throw Error(kErrInvalidCall, u"Connection", u"The statement is too long");
@@ -146,8 +144,7 @@ void Connection::Execute(std::u16string_view commandText, int /*options*/) {
 void Connection::BeginTrans() {
   errors_.clear();
   if (State() != adStateOpen) {
-    throw Error(kErrObjectClosed, u"Connection",
-                u"Operation is not allowed when the object is closed.");
+    throw Error::Standard(kErrObjectClosed, u"Connection");
   }
   SQLRETURN rc = SQLSetConnectAttr(
       dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
@@ -158,8 +155,7 @@ void Connection::BeginTrans() {
 void Connection::EndTrans(bool commit) {
   errors_.clear();
   if (State() != adStateOpen) {
-    throw Error(kErrObjectClosed, u"Connection",
-                u"Operation is not allowed when the object is closed.");
+    throw Error::Standard(kErrObjectClosed, u"Connection");
   }
   SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
   bool ended = SQL_SUCCEEDED(rc);

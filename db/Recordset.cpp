@@ -263,11 +263,10 @@ void Recordset::Open(std::u16string_view source, Connection& activeConnection, i
   Connection& conn = activeConnection;
   conn.errors_.clear();
   if (open_) {
-    throw Error(kErrObjectOpen, u"Recordset", u"Operation is not allowed when the object is open.");
+    throw Error::Standard(kErrObjectOpen, u"Recordset");
   }
   if (conn.State() != adStateOpen) {
-    throw Error(kErrObjectClosed, u"Recordset",
-                u"Operation is not allowed when the object is closed.");
+    throw Error::Standard(kErrObjectClosed, u"Recordset");
   }
   if (source.size() > static_cast<size_t>(INT32_MAX)) {
     throw Error(kErrInvalidCall, u"Recordset", u"The query is too long");
@@ -337,8 +336,7 @@ void Recordset::Close() {
 
 void Recordset::RequireOpen() const {
   if (!open_) {
-    throw Error(kErrObjectClosed, u"Recordset",
-                u"Operation is not allowed when the object is closed.");
+    throw Error::Standard(kErrObjectClosed, u"Recordset");
   }
 }
 
@@ -359,9 +357,7 @@ bool Recordset::Bof() const {
 
 void Recordset::MoveNext() {
   if (Eof()) {
-    throw Error(kErrNoCurrentRecord, u"Recordset",
-                u"Either BOF or EOF is True, or the current record has been deleted. Requested "
-                u"operation requires a current record.");
+    throw Error::Standard(kErrNoCurrentRecord, u"Recordset");
   }
   ++position_;
 }
@@ -379,9 +375,7 @@ int Recordset::FieldCount() const {
 const std::u16string& Recordset::FieldName(int index) const {
   RequireOpen();
   if (index < 0 || static_cast<size_t>(index) >= names_.size()) {
-    throw Error(kErrItemNotFound, u"Recordset",
-                u"Item cannot be found in the collection corresponding to the requested name or "
-                u"ordinal.");
+    throw Error::Standard(kErrItemNotFound, u"Recordset");
   }
   return names_[static_cast<size_t>(index)];
 }
@@ -401,14 +395,10 @@ const Variant& Recordset::Fields(int index) const {
 
 const Variant& Recordset::Value(size_t column) const {
   if (column >= names_.size()) {
-    throw Error(kErrItemNotFound, u"Recordset",
-                u"Item cannot be found in the collection corresponding to the requested name or "
-                u"ordinal.");
+    throw Error::Standard(kErrItemNotFound, u"Recordset");
   }
   if (position_ >= rowCount_) {
-    throw Error(kErrNoCurrentRecord, u"Recordset",
-                u"Either BOF or EOF is True, or the current record has been deleted. Requested "
-                u"operation requires a current record.");
+    throw Error::Standard(kErrNoCurrentRecord, u"Recordset");
   }
   return values_[position_ * names_.size() + column];
 }
