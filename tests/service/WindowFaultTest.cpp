@@ -76,7 +76,10 @@ class Sonda {
 
 class WindowFaultTest : public CycleTestEnv {
  protected:
-  static constexpr qint64 kPeorHueco = 100;  // ms the window may be held up at most
+  // ms the window may be held up at most. A window that waited on the worker would be held for
+  // the whole wait (1.5 s or more); the bound leaves room for the window's own painting and
+  // event handling in a sanitizer build on a busy machine, which reached 111 ms once.
+  static constexpr qint64 kPeorHueco = 250;
 
   static void SetUpTestSuite() {
     CycleTestEnv::SetUpTestSuite();
