@@ -16,24 +16,63 @@ namespace kestrola {
 
 namespace jsonbag {
 
-SharedChars* NewChars(const char16_t* s, size_t n, bool narrow) {
-  if (n > 0x7FFFFFFF) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
-  auto* c = static_cast<SharedChars*>(
-      ::operator new(sizeof(SharedChars) + n * (narrow ? 1 : sizeof(char16_t))));
+void* Arena::Take(size_t bytes) {
+  bytes = (bytes + 7) & ~size_t{7};
+  if (bytes > static_cast<size_t>(end_ - next_)) {
+    Retire();
+    void* fresh = std::aligned_alloc(kChunkBytes, kChunkBytes);
+    if (!fresh) throw std::bad_alloc();
+    chunk_ = new (fresh) ChunkHead{{kOpen}};
+    next_ = static_cast<char*>(fresh) + sizeof(ChunkHead);
+    end_ = static_cast<char*>(fresh) + kChunkBytes;
+  }
+  void* p = next_;
+  next_ += bytes;
+  ++taken_;
+  return p;
+}
+
+void Arena::Give(void* p) noexcept {
+  auto* chunk = reinterpret_cast<ChunkHead*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkBytes - 1));
+  if (chunk->live.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(chunk);
+}
+
+void Arena::Retire() noexcept {
+  if (!chunk_) return;
+  // What remains counted is the allocations still in use; if none are, the chunk goes now.
+  const uint64_t close = kOpen - taken_;
+  if (chunk_->live.fetch_sub(close, std::memory_order_acq_rel) == close) std::free(chunk_);
+  chunk_ = nullptr;
+  next_ = end_ = nullptr;
+  taken_ = 0;
+}
+
+namespace {
+
+// A SharedChars block with room for `bytes` of characters, from the arena when it fits there.
+SharedChars* NewCharsBlock(size_t length, bool narrow, Arena* arena) {
+  if (length > SharedChars::kMaxLength) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
+  const size_t bytes = sizeof(SharedChars) + length * (narrow ? 1 : sizeof(char16_t));
+  const bool inArena = arena && bytes <= Arena::kLargest;
+  auto* c = static_cast<SharedChars*>(inArena ? arena->Take(bytes) : ::operator new(bytes));
   new (&c->refs) std::atomic<uint32_t>(1);
-  c->length = static_cast<uint32_t>(n);
+  c->length = static_cast<uint32_t>(length);
   c->narrow = narrow;
+  c->inArena = inArena;
+  return c;
+}
+
+}  // namespace
+
+SharedChars* NewChars(const char16_t* s, size_t n, bool narrow, Arena* arena) {
+  SharedChars* c = NewCharsBlock(n, narrow, arena);
   StoreUnits(c->Data(), s, n, narrow);
   return c;
 }
 
-SharedChars* NewChars(const Chars& t) {
-  if (!t.narrow) return NewChars(t.Wide(), t.n, FitsNarrow(t.Wide(), t.n));
-  if (t.n > 0x7FFFFFFF) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
-  auto* c = static_cast<SharedChars*>(::operator new(sizeof(SharedChars) + t.n));
-  new (&c->refs) std::atomic<uint32_t>(1);
-  c->length = static_cast<uint32_t>(t.n);
-  c->narrow = 1;
+SharedChars* NewChars(const Chars& t, Arena* arena) {
+  if (!t.narrow) return NewChars(t.Wide(), t.n, FitsNarrow(t.Wide(), t.n), arena);
+  SharedChars* c = NewCharsBlock(t.n, true, arena);
   std::memcpy(c->Data(), t.p, t.n);
   return c;
 }
@@ -203,53 +242,90 @@ void Store::Allocate(JsonBag& b, uint32_t n) {
 namespace {
 
 // Hands allocate_shared one allocation with room for `extra` more bytes after the node, and
-// reports where that room starts. The allocator is stateless (the request travels in a
-// thread-local) so that the control block does not grow by a copy of it.
+// reports where that room starts. The allocators are stateless (the request travels in a
+// thread-local) so that the control block does not grow by a copy of them. TailAllocator
+// takes the memory from malloc; ArenaTailAllocator from the request's arena, to which the
+// allocation is given back.
 struct TailRoom {
   size_t extra;
+  Arena* arena = nullptr;
   void* tail = nullptr;
 };
 thread_local TailRoom* tailRequest = nullptr;
 
-template <class T>
-struct TailAllocator {
+template <class T, bool kFromArena>
+struct BasicTailAllocator {
   using value_type = T;
-  TailAllocator() = default;
   template <class U>
-  TailAllocator(const TailAllocator<U>&) {}
+  struct rebind {
+    using other = BasicTailAllocator<U, kFromArena>;
+  };
+  BasicTailAllocator() = default;
+  template <class U>
+  BasicTailAllocator(const BasicTailAllocator<U, kFromArena>&) {}
   T* allocate(size_t n) {
     TailRoom* room = tailRequest;
-    const size_t head = (n * sizeof(T) + 7) & ~size_t{7};
-    void* p = std::malloc(head + (room ? room->extra : 0));
-    if (!p) throw std::bad_alloc();
-    if (room) room->tail = static_cast<char*>(p) + head;
     tailRequest = nullptr;
+    const size_t head = (n * sizeof(T) + 7) & ~size_t{7};
+    const size_t bytes = head + (room ? room->extra : 0);
+    void* p;
+    if constexpr (kFromArena) {
+      p = room->arena->Take(bytes);
+    } else {
+      p = std::malloc(bytes);
+      if (!p) throw std::bad_alloc();
+    }
+    if (room) room->tail = static_cast<char*>(p) + head;
     return static_cast<T*>(p);
   }
-  void deallocate(T* p, size_t) { std::free(p); }
+  void deallocate(T* p, size_t) {
+    if constexpr (kFromArena) {
+      Arena::Give(p);
+    } else {
+      std::free(p);
+    }
+  }
   template <class U>
-  bool operator==(const TailAllocator<U>&) const {
+  bool operator==(const BasicTailAllocator<U, kFromArena>&) const {
     return true;
   }
 };
+template <class T>
+using TailAllocator = BasicTailAllocator<T, false>;
+template <class T>
+using ArenaTailAllocator = BasicTailAllocator<T, true>;
+
+// A node with room for `extra` bytes after it in the same allocation; *tail is where they start.
+std::shared_ptr<JsonBag> NewNode(size_t extra, Arena* arena, void** tail) {
+  TailRoom room{extra, arena};
+  tailRequest = &room;
+  std::shared_ptr<JsonBag> node;
+  if (arena && extra <= Arena::kLargest) {
+    node = std::allocate_shared<JsonBag>(ArenaTailAllocator<JsonBag>());
+  } else {
+    room.arena = nullptr;
+    node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>());
+  }
+  *tail = room.tail;
+  return node;
+}
 
 }  // namespace
 
-std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n) {
+std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n, Arena* arena) {
+  void* tail = nullptr;
   if (n == 0) {
-    auto node = std::make_shared<JsonBag>();
+    auto node = NewNode(0, arena, &tail);
     node->isArray_ = isArray;
     return node;
   }
   if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
   const bool compact = n <= kCompactMax;
-  TailRoom room{compact ? CompactBytes(n, isArray) : BlockBytes(n, isArray)};
-  tailRequest = &room;
-  auto node = std::allocate_shared<JsonBag>(TailAllocator<JsonBag>());
+  auto node = NewNode(compact ? CompactBytes(n, isArray) : BlockBytes(n, isArray), arena, &tail);
   node->isArray_ = isArray;
   node->capacity_ = n;
   node->ownBlock_ = 1;
-  if (compact && room.tail == node.get() + 1) {
+  if (compact && tail == node.get() + 1) {
     node->compact_ = 1;
     return node;
   }
@@ -261,7 +337,7 @@ std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n) {
     Allocate(*node, n);
     return node;
   }
-  node->block_ = room.tail;
+  node->block_ = tail;
   if (!isArray) *Header(*node) = ObjHeader{nullptr, 0, 0};
   return node;
 }

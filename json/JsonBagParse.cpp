@@ -197,7 +197,13 @@ class SpillBlock {
 // stack of their items, and the member names shared across the document.
 class Parser {
  public:
-  explicit Parser(JsonBag& root) : root_(root), decimal_(root.decimalMode_) { frames_.reserve(64); }
+  // A text of at least one arena chunk takes its nodes and long texts from an Arena.
+  Parser(JsonBag& root, size_t textLength)
+      : root_(root),
+        decimal_(root.decimalMode_),
+        arena_(textLength >= Arena::kChunkBytes ? &ownArena_ : nullptr) {
+    frames_.reserve(64);
+  }
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -259,7 +265,7 @@ class Parser {
       } else if (isName) {
         InitShared(out, Intern(t));
       } else {
-        SharedChars* c = NewChars(t);
+        SharedChars* c = NewChars(t, arena_);
         std::memcpy(out.bytes, &c, sizeof c);
         out.tag = PackedText::kHeap;
       }
@@ -270,7 +276,7 @@ class Parser {
                    (t.n > PackedText::kInline && !FitsNarrow(chars, t.n)))) {
       InitShared(out, Intern(t));
     } else {
-      InitText(out, chars, t.n);
+      InitText(out, chars, t.n, arena_);
     }
   }
 
@@ -282,7 +288,7 @@ class Parser {
       if (Chars{c->Data(), c->length, c->narrow != 0}.Equals(t)) return c;
       slot = (slot + 1) & mask;
     }
-    SharedChars* c = NewChars(t);
+    SharedChars* c = NewChars(t, arena_);
     interned_[slot] = c;
     ++internCount_;
     return c;
@@ -311,7 +317,7 @@ class Parser {
     if (f.spill) {
       // The spill blocks of the open arrays form a stack too: this one is the last.
       Spill(f);
-      child = f.node ? nullptr : Store::NewWithBlock(true, 0);
+      child = f.node ? nullptr : Store::NewWithBlock(true, 0, arena_);
       SpillBlock& spill = spills_.back();
       const uint32_t n = spill.size();
       Store::Adopt(f.node ? *f.node : *child, n, spill.Release());
@@ -319,7 +325,7 @@ class Parser {
     } else if (f.node) {
       Finish(*f.node, start, last);
     } else {
-      child = Store::NewWithBlock(f.isArray, Kept(f.isArray, start, last));
+      child = Store::NewWithBlock(f.isArray, Kept(f.isArray, start, last), arena_);
       Fill(*child, start, last);
     }
     frames_.pop_back();
@@ -438,8 +444,11 @@ class Parser {
     }
   }
 
+  // Declared first so that it is retired last, after everything the parser still holds.
+  Arena ownArena_;
   JsonBag& root_;
   bool decimal_;
+  Arena* arena_;  // &ownArena_, or null for short texts
   std::vector<Frame> frames_;
   std::vector<SpillBlock> spills_;
   EntryStack scratch_;
@@ -457,7 +466,8 @@ class Scanner : public Parser {
   static constexpr bool kUtf8 = sizeof(Unit) == 1;
 
  public:
-  Scanner(JsonBag& root, const Unit* text, size_t length) : Parser(root), s_(text), len_(length) {}
+  Scanner(JsonBag& root, const Unit* text, size_t length)
+      : Parser(root, length * sizeof(Unit)), s_(text), len_(length) {}
 
   void Run() {
     SkipWs();

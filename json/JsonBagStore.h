@@ -37,13 +37,55 @@
 
 namespace kestrola::jsonbag {
 
+// Where the parser of a large document takes its nodes and long texts from: chunks of
+// kChunkBytes, each aligned to its own size so that the chunk of any address in it is found by
+// masking the address. A chunk counts the allocations still in use and is freed when the last
+// of them is given back, whichever thread does it; while the parse is still carving from it, a
+// bias keeps the count from reaching zero. So a parsed node still frees its own memory (with
+// its chunk's last neighbour) and may outlive its document, but making it costs a pointer bump
+// instead of a call to malloc. Allocations are rounded to 8 bytes; requests larger than
+// kLargest, and documents shorter than kChunkBytes of text (where a whole chunk would be
+// mostly unused), go to malloc as before.
+class Arena {
+ public:
+  static constexpr size_t kChunkBytes = size_t{1} << 15;
+  static constexpr size_t kLargest = kChunkBytes / 8;
+  // The most a node's allocation adds to its block: the shared_ptr control block and the node.
+  static constexpr size_t kNodeOverhead = 128;
+
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() { Retire(); }
+
+  // Room for `bytes`, which must not pass kLargest + kNodeOverhead.
+  void* Take(size_t bytes);
+  // The allocation at p, taken from some arena, is no longer used.
+  static void Give(void* p) noexcept;
+
+ private:
+  struct alignas(16) ChunkHead {
+    std::atomic<uint64_t> live;  // allocations in use, plus kOpen while an arena carves from it
+  };
+  static constexpr uint64_t kOpen = uint64_t{1} << 62;
+  void Retire() noexcept;
+
+  ChunkHead* chunk_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  uint64_t taken_ = 0;  // allocations made from chunk_
+};
+
 // Immutable characters shared by reference count (member names repeat across a document, so
 // the parser hands every occurrence of a long name the same block). A text whose code units are
-// all below 256 is held narrow, one byte per code unit.
+// all below 256 is held narrow, one byte per code unit. A block the parser took from an Arena
+// says so, and goes back to it.
 struct SharedChars {
+  static constexpr size_t kMaxLength = (size_t{1} << 30) - 1;
   std::atomic<uint32_t> refs;
-  uint32_t length : 31;
+  uint32_t length : 30;
   uint32_t narrow : 1;
+  uint32_t inArena : 1;
   void* Data() { return this + 1; }
   const void* Data() const { return this + 1; }
 };
@@ -82,12 +124,18 @@ inline void StoreUnits(void* dst, const char16_t* s, size_t n, bool narrow) {
   for (; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);
 }
 
-SharedChars* NewChars(const char16_t* s, size_t n, bool narrow);
+// A block holding s[0..n), taken from arena when one is given and the block is small enough.
+SharedChars* NewChars(const char16_t* s, size_t n, bool narrow, Arena* arena = nullptr);
 inline void Retain(SharedChars* c) {
   c->refs.fetch_add(1, std::memory_order_relaxed);
 }
 inline void Release(SharedChars* c) {
-  if (c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) ::operator delete(c);
+  if (c->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  if (c->inArena) {
+    Arena::Give(c);
+  } else {
+    ::operator delete(c);
+  }
 }
 
 // Hash of a member name (over code unit values, whatever the storage width).
@@ -134,7 +182,7 @@ struct Chars {
 };
 
 // A block holding the characters of t, narrow whenever they all fit.
-SharedChars* NewChars(const Chars& t);
+SharedChars* NewChars(const Chars& t, Arena* arena = nullptr);
 
 // A 16-byte text: up to seven wide or fourteen narrow code units inline, longer texts in a
 // SharedChars block. Moved by plain byte copy.
@@ -164,7 +212,7 @@ struct PackedText {
 static_assert(sizeof(PackedText) == 16);
 
 // Makes t an own copy of s[0..n).
-inline void InitText(PackedText& t, const char16_t* s, size_t n) {
+inline void InitText(PackedText& t, const char16_t* s, size_t n, Arena* arena = nullptr) {
   const bool narrow = FitsNarrow(s, n);
   if (narrow && n <= PackedText::kInlineNarrow) {
     StoreUnits(t.bytes, s, n, true);
@@ -173,7 +221,7 @@ inline void InitText(PackedText& t, const char16_t* s, size_t n) {
     std::memcpy(t.bytes, s, n * sizeof(char16_t));
     t.tag = static_cast<uint16_t>(n);
   } else {
-    SharedChars* c = NewChars(s, n, narrow);
+    SharedChars* c = NewChars(s, n, narrow, arena);
     std::memcpy(t.bytes, &c, sizeof c);
     t.tag = PackedText::kHeap;
   }
@@ -308,7 +356,8 @@ class Store {
   static void Allocate(JsonBag& b, uint32_t n);
   // A new empty node of the given form whose block of exactly n items lies in the same
   // allocation as the node itself; the caller fills it and sets count_.
-  static std::shared_ptr<JsonBag> NewWithBlock(bool isArray, uint32_t n);
+  // With an arena, small nodes are taken from it.
+  static std::shared_ptr<JsonBag> NewWithBlock(bool isArray, uint32_t n, Arena* arena = nullptr);
   // Hands the empty array node b a filled ordinary block of exactly n items, allocated with
   // malloc (the parser's long arrays).
   static void Adopt(JsonBag& b, uint32_t n, void* block) noexcept {

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/json/JsonBagTestUtil.h"
@@ -372,6 +373,68 @@ TEST(JsonBagModel, NamesAndValuesKeepEveryCodeUnit) {
   copy.SetJSON(u"{\"caf\u00e9\":1,\"x\u0100\":2,\"caf\\u00E9\":3,\"x\\u0100\":4}");
   EXPECT_EQ(copy.Count(), 2);
   EXPECT_EQ(S(copy.JSON()), "{\"caf\xc3\xa9\":3,\"x\xc4\x80\":4}");
+}
+
+}  // namespace
+}  // namespace kestrola
+
+namespace kestrola {
+namespace {
+
+using namespace kestrola::testing;
+
+// The nodes and long texts of a large parsed document share memory with their neighbours.
+// Parts of it must stay valid after the document is gone, be usable and released on other
+// threads, and everything must be given back in the end (the sanitizer build checks for
+// leaks and early frees).
+TEST(JsonBagModel, PartsOfALargeParsedDocumentOutliveItOnAnyThread) {
+  std::string text = "[";
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = std::to_string(i);
+    text += R"({"id":)" + n + R"(,"a member name long enough to be shared":"a text long enough )" +
+            R"(for a block of its own )" + n + R"(","tags":[)" + n + R"(,"t"],"none":{}},)";
+  }
+  text.back() = ']';
+  for (const bool utf8 : {true, false}) {
+    auto root = JsonBag::Create();
+    if (utf8) {
+      root->SetJSONUtf8(text);
+    } else {
+      root->SetJSON(U(text));
+    }
+    ASSERT_EQ(root->Count(), 3000);
+    std::vector<std::shared_ptr<JsonBag>> kept;
+    std::vector<Variant> texts;
+    for (int i = 1; i <= 3000; i += 7) {
+      auto item = root->Item(i).ObjectAs<JsonBag>();
+      kept.push_back(item);
+      texts.push_back(item->Item("a member name long enough to be shared"));
+    }
+    root.reset();
+
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&kept, &wrong, t] {
+        for (size_t k = t; k < kept.size(); k += 4) {
+          const std::string n = std::to_string(k * 7);
+          auto tags = kept[k]->Item("tags").ObjectAs<JsonBag>();
+          tags->SetItem(Variant::Null(), "added");
+          if (S(tags->JSON()) != "[" + n + R"(,"t","added"])") ++wrong;
+          kept[k].reset();  // the last owner drops it on this thread
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+
+    JsonBag copies;
+    copies.SetIsArray(true);
+    for (const Variant& v : texts) copies.SetItem(Variant::Null(), v);
+    texts.clear();
+    EXPECT_EQ(S(copies.Item(copies.Count()).AsString()),
+              "a text long enough for a block of its own 2996");
+  }
 }
 
 }  // namespace
