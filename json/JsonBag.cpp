@@ -1,6 +1,7 @@
 #include "json/JsonBag.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -188,46 +189,76 @@ void DestroyCell(Cell& cell, uint8_t tag) {
   }
 }
 
+namespace {
+
+std::atomic_ref<uint32_t*> IndexOf(const ObjHeader& h) {
+  return std::atomic_ref<uint32_t*>(const_cast<ObjHeader&>(h).index);
+}
+
+// Inserts position pos (0-based) of names into index.
+void IndexName(uint32_t* index, const PackedText* names, uint32_t pos) {
+  const uint32_t mask = index[0];
+  uint32_t* slots = index + 1;
+  uint32_t slot = names[pos].View().Hash() & mask;
+  while (slots[slot] != 0) slot = (slot + 1) & mask;
+  slots[slot] = pos + 1;
+}
+
+// An index of b's names, or null without memory for it (lookups then scan the names).
+uint32_t* MakeIndex(const JsonBag& b) {
+  uint32_t size = 16;
+  while (size < b.Count() * 2u + 2) size *= 2;
+  auto* index = new (std::nothrow) uint32_t[size + 1]();
+  if (!index) return nullptr;
+  index[0] = size - 1;
+  const PackedText* names = Store::Names(b);
+  for (uint32_t i = 0; i < static_cast<uint32_t>(b.Count()); ++i) IndexName(index, names, i);
+  return index;
+}
+
+// b's index, made now if b is large enough to want one and has none yet. Concurrent readers
+// may each make one: the first to publish it wins and the others drop theirs.
+const uint32_t* IndexFor(const JsonBag& b) {
+  const ObjHeader* h = Store::Header(b);
+  if (!h) return nullptr;
+  uint32_t* index = IndexOf(*h).load(std::memory_order_acquire);
+  if (index || static_cast<uint32_t>(b.Count()) <= Store::kIndexFrom) return index;
+  uint32_t* made = MakeIndex(b);
+  if (made && !IndexOf(*h).compare_exchange_strong(index, made, std::memory_order_acq_rel)) {
+    delete[] made;
+    return index;
+  }
+  return made;
+}
+
+}  // namespace
+
 int64_t Store::Find(const JsonBag& b, std::u16string_view name) {
   if (b.isArray_ || b.count_ == 0) return -1;
   const PackedText* names = Names(b);
-  const ObjHeader* h = Header(b);
-  if (!h || !h->index) {
+  const uint32_t* index = IndexFor(b);
+  if (!index) {
     for (uint32_t i = 0; i < b.count_; ++i) {
       if (names[i].View().Equals(name)) return i;
     }
     return -1;
   }
-  uint32_t slot = HashName(name.data(), name.size()) & h->indexMask;
+  const uint32_t mask = index[0];
+  const uint32_t* slots = index + 1;
+  uint32_t slot = HashName(name.data(), name.size()) & mask;
   for (;;) {
-    uint32_t e = h->index[slot];
+    uint32_t e = slots[slot];
     if (e == 0) return -1;
     if (names[e - 1].View().Equals(name)) return e - 1;
-    slot = (slot + 1) & h->indexMask;
+    slot = (slot + 1) & mask;
   }
 }
 
-void Store::RebuildIndex(JsonBag& b) {
+void Store::DropIndex(JsonBag& b) {
   if (b.isArray_ || !HasBlock(b) || b.compact_) return;
   ObjHeader* h = Header(b);
   delete[] h->index;
   h->index = nullptr;
-  h->indexMask = 0;
-  if (b.count_ <= kIndexFrom) return;
-  uint32_t size = 16;
-  while (size < b.count_ * 2u + 2) size *= 2;
-  // Without memory for the index the object stays correct, only slower: Find scans the names
-  // and the next Append tries again. Not throwing here matters, since the callers have
-  // already stored or removed the item.
-  h->index = new (std::nothrow) uint32_t[size]();
-  if (!h->index) return;
-  h->indexMask = size - 1;
-  const PackedText* names = Names(b);
-  for (uint32_t i = 0; i < b.count_; ++i) {
-    uint32_t slot = names[i].View().Hash() & h->indexMask;
-    while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
-    h->index[slot] = i + 1;
-  }
 }
 
 void Store::Allocate(JsonBag& b, uint32_t n) {
@@ -236,7 +267,7 @@ void Store::Allocate(JsonBag& b, uint32_t n) {
   b.block_ = std::malloc(BlockBytes(n, b.isArray_));
   if (!b.block_) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
   b.capacity_ = n;
-  if (!b.isArray_) *Header(b) = ObjHeader{nullptr, 0, 0};
+  if (!b.isArray_) *Header(b) = ObjHeader{nullptr, 0};
 }
 
 namespace {
@@ -338,7 +369,7 @@ std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n, Arena* ar
     return node;
   }
   node->block_ = tail;
-  if (!isArray) *Header(*node) = ObjHeader{nullptr, 0, 0};
+  if (!isArray) *Header(*node) = ObjHeader{nullptr, 0};
   return node;
 }
 
@@ -381,13 +412,12 @@ void Store::Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name) {
   ++b.count_;
   if (b.isArray_ || b.count_ <= kIndexFrom) return;
   ObjHeader* h = Header(b);  // not compact: a compact node holds at most kIndexFrom items
-  if (!h->index || b.count_ * 2u + 2 > h->indexMask + 1) {
-    RebuildIndex(b);
+  if (!h->index) return;     // made when it is next needed
+  if (b.count_ * 2u + 2 > h->index[0] + 1) {
+    DropIndex(b);  // full: the next lookup makes a larger one
     return;
   }
-  uint32_t slot = Names(b)[pos].View().Hash() & h->indexMask;
-  while (h->index[slot] != 0) slot = (slot + 1) & h->indexMask;
-  h->index[slot] = pos + 1;
+  IndexName(h->index, Names(b), pos);
 }
 
 void Store::RemoveAt(JsonBag& b, uint32_t pos) {
@@ -405,7 +435,7 @@ void Store::RemoveAt(JsonBag& b, uint32_t pos) {
     std::memmove(&names[pos], &names[pos + 1], size_t{tail} * sizeof(PackedText));
   }
   --b.count_;
-  RebuildIndex(b);
+  DropIndex(b);
   // Released last: the value may be the only holder of something that refers back here.
   DestroyCell(removed, removedTag);
 }

@@ -372,7 +372,6 @@ class Parser {
       ++k;
     }
     node.count_ = k;
-    if (names) Store::RebuildIndex(node);
   }
 
   size_t DropRepeatedNames(size_t first, size_t last) {

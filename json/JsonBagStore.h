@@ -138,12 +138,39 @@ inline void Release(SharedChars* c) {
   }
 }
 
-// Hash of a member name (over code unit values, whatever the storage width).
+// Hash of a member name over its code unit values, whatever the storage width, eight units
+// at a time. Wide units are first narrowed with saturation, so a text hashes the same stored
+// narrow or wide (units above 255 all count as 255, which only makes such texts collide more).
+inline uint64_t HashStep(uint64_t h, uint64_t word) {
+  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 29);
+}
+inline uint64_t EightUnits(const unsigned char* s, size_t n) {
+  uint64_t w = 0;
+  std::memcpy(&w, s, n < 8 ? n : 8);
+  return w;
+}
+inline uint64_t EightUnits(const char16_t* s, size_t n) {
+#if defined(__SSE2__)
+  if (n >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    uint64_t w;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(&w), _mm_packus_epi16(units, units));
+    return w;
+  }
+#endif
+  uint64_t w = 0;
+  for (size_t i = 0; i < n && i < 8; ++i) {
+    w |= uint64_t{s[i] < 256 ? s[i] : char16_t{255}} << (8 * i);
+  }
+  return w;
+}
 template <class Unit>
 inline uint32_t HashUnits(const Unit* s, size_t n) {
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<char16_t>(s[i])) * 16777619u;
-  return h;
+  uint64_t h = n;
+  for (size_t i = 0; i < n; i += 8) h = HashStep(h, EightUnits(s + i, n - i));
+  h = HashStep(h, 0);
+  return static_cast<uint32_t>(h ^ (h >> 32));
 }
 inline uint32_t HashName(const char16_t* s, size_t n) {
   return HashUnits(s, n);
@@ -281,17 +308,20 @@ Variant CellToVariant(const Cell& cell, uint8_t tag);
 void DestroyCell(Cell& cell, uint8_t tag);
 
 // The item block of a node. Arrays: [Cell x cap][tag x cap]. Objects: [ObjHeader]
-// [Cell x cap][PackedText name x cap][tag x cap]. Objects past kIndexFrom members keep an
-// open-addressing index (position + 1 per slot, 0 for free) beside the block.
+// [Cell x cap][PackedText name x cap][tag x cap]. An object past kIndexFrom members gets an
+// open-addressing index beside the block when it is first searched by name (a parsed
+// document pays nothing for objects nobody looks into).
 //
 // A compact node (made by the parser with at most kCompactMax items) keeps its block right
 // after itself in the same allocation, without header, and its tags inside the node:
 // arrays [Cell x cap], objects [Cell x cap][PackedText name x cap]. Such an object never
 // needs an index. Growing a compact node moves it to the ordinary layout.
 struct ObjHeader {
+  // [mask][slot x (mask + 1)]: each slot the position + 1 of a member, or 0 when free. Made on
+  // the first lookup by name and published atomically, so that readers sharing a const object
+  // may build it concurrently; null until then, and again after a removal.
   uint32_t* index;
-  uint32_t indexMask;
-  uint32_t unused;
+  uint64_t unused;
 };
 static_assert(sizeof(ObjHeader) == 16);
 static_assert(sizeof(JsonBag) == 24, "the node layout described at the top of this file");
@@ -349,8 +379,8 @@ class Store {
   // Appends a value (taking over the cell) and, on objects, its name (taking over the text).
   static void Append(JsonBag& b, Cell& cell, uint8_t tag, PackedText* name);
   static void RemoveAt(JsonBag& b, uint32_t pos);
-  // Never throws: without memory for an index the object is left without one.
-  static void RebuildIndex(JsonBag& b);
+  // Drops the object's index; the next lookup by name makes a new one.
+  static void DropIndex(JsonBag& b);
   // Gives the node a block of exactly n items (the node must be empty); the caller fills it
   // and sets count_.
   static void Allocate(JsonBag& b, uint32_t n);

@@ -437,5 +437,29 @@ TEST(JsonBagModel, PartsOfALargeParsedDocumentOutliveItOnAnyThread) {
   }
 }
 
+// A large object makes its name index on the first lookup; readers that share it may all be
+// first at once.
+TEST(JsonBagModel, ReadersSharingALargeObjectFindEveryMember) {
+  std::string text = "{";
+  for (int i = 0; i < 200; ++i)
+    text += "\"member " + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  text.back() = '}';
+  for (int round = 0; round < 20; ++round) {
+    const auto bag = Parse(text);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+      readers.emplace_back([&bag, &wrong, t] {
+        for (int i = t; i < 200; i += 3) {
+          if (bag->Item(U("member " + std::to_string(i))).AsDouble() != i) ++wrong;
+        }
+        if (bag->Exists("member 200")) ++wrong;
+      });
+    }
+    for (auto& reader : readers) reader.join();
+    ASSERT_EQ(wrong.load(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace kestrola
