@@ -33,16 +33,41 @@ void* Arena::Take(size_t bytes) {
   return p;
 }
 
+void Arena::Drop(ChunkHead* chunk, uint64_t n) noexcept {
+  if (chunk->live.fetch_sub(n, std::memory_order_acq_rel) == n) std::free(chunk);
+}
+
+namespace {
+
+// This thread's gives not yet settled, all into one chunk.
+struct WaitingGives {
+  void* chunk = nullptr;
+  uint64_t count = 0;
+  ~WaitingGives() { Arena::Settle(); }
+};
+thread_local WaitingGives waiting;
+
+}  // namespace
+
 void Arena::Give(void* p) noexcept {
   auto* chunk = reinterpret_cast<ChunkHead*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkBytes - 1));
-  if (chunk->live.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(chunk);
+  if (chunk != waiting.chunk) {
+    Settle();
+    waiting.chunk = chunk;
+  }
+  ++waiting.count;
+}
+
+void Arena::Settle() noexcept {
+  if (waiting.count) Drop(static_cast<ChunkHead*>(waiting.chunk), waiting.count);
+  waiting.chunk = nullptr;
+  waiting.count = 0;
 }
 
 void Arena::Retire() noexcept {
   if (!chunk_) return;
   // What remains counted is the allocations still in use; if none are, the chunk goes now.
-  const uint64_t close = kOpen - taken_;
-  if (chunk_->live.fetch_sub(close, std::memory_order_acq_rel) == close) std::free(chunk_);
+  Drop(chunk_, kOpen - taken_);
   chunk_ = nullptr;
   next_ = end_ = nullptr;
   taken_ = 0;
@@ -552,11 +577,13 @@ JsonBag::~JsonBag() {
   // dropping a deeply nested document does not recurse once per level.
   std::vector<ObjectRef> orphans;
   ReleaseItems(orphans);
+  if (orphans.empty()) return;
   while (!orphans.empty()) {
     ObjectRef node = std::move(orphans.back());
     orphans.pop_back();
     if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
   }
+  jsonbag::Arena::Settle();
 }
 
 void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
@@ -599,6 +626,7 @@ void JsonBag::Clear() {
     orphans.pop_back();
     if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
   }
+  jsonbag::Arena::Settle();
 }
 
 void JsonBag::SetIsArray(bool value) {

@@ -60,14 +60,21 @@ class Arena {
 
   // Room for `bytes`, which must not pass kLargest + kNodeOverhead.
   void* Take(size_t bytes);
-  // The allocation at p, taken from some arena, is no longer used.
+  // The allocation at p, taken from some arena, is no longer used. A thread counts the gives
+  // that follow one another into one chunk by itself, and settles them with the chunk in one
+  // atomic step when it gives into another chunk, when it calls Settle, or when it ends. So
+  // at most one chunk per thread waits for its settlement.
   static void Give(void* p) noexcept;
+  // Settles this thread's waiting gives (called when a node has taken a tree apart).
+  static void Settle() noexcept;
 
  private:
   struct alignas(16) ChunkHead {
     std::atomic<uint64_t> live;  // allocations in use, plus kOpen while an arena carves from it
   };
   static constexpr uint64_t kOpen = uint64_t{1} << 62;
+  // Takes n allocations off chunk's count, and frees it when none are left.
+  static void Drop(ChunkHead* chunk, uint64_t n) noexcept;
   void Retire() noexcept;
 
   ChunkHead* chunk_ = nullptr;
