@@ -18,6 +18,7 @@
 // lower case, rejects invalid UTF-8 in strings and anything after the document.
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -374,15 +375,46 @@ class Parser {
     node.count_ = k;
   }
 
+  // A member name as two words that are equal exactly when the names are. Within one parse
+  // a text has only one form: inline (narrow whenever it fits) up to its inline size, else the
+  // one interned block. Only the used bytes of an inline text count (the scanner may leave
+  // bytes past its end).
+  struct NameKey {
+    uint64_t a, b;
+    bool operator==(const NameKey&) const = default;
+    uint32_t Hash() const { return static_cast<uint32_t>(HashStep(HashStep(0, a), b) >> 16); }
+  };
+  static NameKey KeyOf(const PackedText& t) {
+    if (t.tag == PackedText::kHeap)
+      return {reinterpret_cast<uintptr_t>(t.Heap()), PackedText::kHeap};
+    const size_t used =
+        t.tag >= PackedText::kNarrowTag ? t.tag - PackedText::kNarrowTag : t.tag * sizeof(char16_t);
+    NameKey key;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&key.a, t.bytes, 8);
+      std::memcpy(&key.b, t.bytes + 8, 8);  // the last two bytes are the tag
+      key.a &= used >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * used)) - 1;
+      key.b &= (used <= 8 ? uint64_t{0} : (uint64_t{1} << (8 * (used - 8))) - 1) | uint64_t{0xFFFF}
+                                                                                       << 48;
+    } else {
+      unsigned char bytes[16] = {};
+      std::memcpy(bytes, t.bytes, used);
+      std::memcpy(bytes + 14, &t.tag, 2);
+      std::memcpy(&key.a, bytes, 8);
+      std::memcpy(&key.b, bytes + 8, 8);
+    }
+    return key;
+  }
+
+  // Marks every member whose name comes again later as dropped; returns how many.
   size_t DropRepeatedNames(size_t first, size_t last) {
-    size_t n = last - first, dropped = 0;
+    const size_t n = last - first;
+    size_t dropped = 0;
     if (n <= 8) {
       for (size_t i = first; i < last; ++i) {
         for (size_t j = i + 1; j < last; ++j) {
-          if (scratch_[j].tag != kDropped &&
-              scratch_[i].name.View().Equals(scratch_[j].name.View())) {
-            DestroyEntry(scratch_[i]);
-            scratch_[i].tag = kDropped;
+          if (scratch_[i].name.View().Equals(scratch_[j].name.View())) {
+            Drop(scratch_[i]);
             ++dropped;
             break;
           }
@@ -390,29 +422,34 @@ class Parser {
       }
       return dropped;
     }
+    keys_.resize(n);
+    for (size_t i = 0; i < n; ++i) keys_[i] = KeyOf(scratch_[first + i].name);
     size_t size = 16;
     while (size < n * 2) size *= 2;
     seen_.assign(size, 0);
-    for (size_t i = last; i-- > first;) {
-      const PackedText& name = scratch_[i].name;
-      size_t slot = name.View().Hash() & (size - 1);
+    for (size_t i = n; i-- > 0;) {
+      size_t slot = keys_[i].Hash() & (size - 1);
       bool repeated = false;
       while (uint32_t s = seen_[slot]) {
-        if (scratch_[first + s - 1].name.View().Equals(name.View())) {
+        if (keys_[s - 1] == keys_[i]) {
           repeated = true;
           break;
         }
         slot = (slot + 1) & (size - 1);
       }
       if (repeated) {
-        DestroyEntry(scratch_[i]);
-        scratch_[i].tag = kDropped;
+        Drop(scratch_[first + i]);
         ++dropped;
       } else {
-        seen_[slot] = static_cast<uint32_t>(i - first + 1);
+        seen_[slot] = static_cast<uint32_t>(i + 1);
       }
     }
     return dropped;
+  }
+
+  void Drop(Entry& e) {
+    DestroyEntry(e);
+    e.tag = kDropped;
   }
 
   void DestroyEntry(Entry& e) {
@@ -456,6 +493,7 @@ class Parser {
   std::vector<SharedChars*> interned_;
   size_t internCount_ = 0;
   std::vector<uint32_t> seen_;
+  std::vector<NameKey> keys_;
 };
 
 // The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8);

@@ -295,6 +295,11 @@ enum Tag : uint8_t {
   kArray,  // shared_ptr<VariantArray>
 };
 
+// True when a value of this kind may hold something to release: a text block or a reference.
+constexpr bool MayHoldReference(uint8_t tag) {
+  return tag == kString || tag == kBag || tag == kObject || tag == kArray;
+}
+
 // 16 bytes of value storage; the tag says what lives in it.
 struct alignas(8) Cell {
   unsigned char raw[16];
