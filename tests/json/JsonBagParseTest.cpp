@@ -50,6 +50,28 @@ TEST(JsonBagParse, RepeatedNameKeepsLastValueAtTheEnd) {
   EXPECT_EQ(S(bag->Name(40)), "m7");
   EXPECT_EQ(S(bag->Item(u"m5").AsString()), "again");
   EXPECT_EQ(bag->Item(u"m6").AsDouble(), 6);
+
+  // In a large object too, a name repeated in another spelling (escaped, raw UTF-8) is the
+  // same name, short or long, narrow or wide.
+  std::string spelled = "{";
+  for (int i = 0; i < 12; ++i)
+    spelled += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  spelled +=
+      "\"a_member_name_past_fourteen\":1,\"caf\xC3\xA9\":1,\"x\xC4\x80\":1,"
+      "\"\\u006d5\":2,\"a_member_name_past_fourtee\\u006e\":2,\"caf\\u00e9\":2,\"x\\u0100\":2}";
+  for (const bool utf8 : {true, false}) {
+    JsonBag repeated;
+    if (utf8) {
+      repeated.SetJSONUtf8(spelled);
+    } else {
+      repeated.SetJSON(U(spelled));
+    }
+    EXPECT_EQ(repeated.Count(), 15) << utf8;
+    EXPECT_EQ(Json(repeated).substr(Json(repeated).find("\"m11\":11,")),
+              "\"m11\":11,\"m5\":2,\"a_member_name_past_fourteen\":2,\"caf\xC3\xA9\":2,"
+              "\"x\xC4\x80\":2}")
+        << utf8;
+  }
 }
 
 TEST(JsonBagParse, Escapes) {
