@@ -123,22 +123,42 @@ inline Char* PutDigits(Char* d, uint64_t v) {
   return end;
 }
 
-// digits / 10^k (k >= 1) in plain decimal, written from the right: the fraction two digits
-// at a time, the point, and the whole part (at least one digit). Returns the end.
+// Writes the two digits of v (below 100) at p.
 template <class Char>
-Char* PutFixedPoint(Char* d, uint64_t digits, int k) {
-  const uint64_t whole = digits / kPow10[k];
-  uint64_t rest = digits % kPow10[k];
+inline void PutPair(Char* p, uint32_t v) {
+  p[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
+  p[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
+}
+
+// Writes v (below 10^8) as exactly eight digits at p, leading zeros included.
+template <class Char>
+inline void PutEightDigits(Char* p, uint32_t v) {
+  const uint32_t high = v / 10000, low = v % 10000;
+  PutPair(p, high / 100);
+  PutPair(p + 2, high % 100);
+  PutPair(p + 4, low / 100);
+  PutPair(p + 6, low % 100);
+}
+
+// whole, a point and the k (>= 1) fraction digits of rest (below 10^k, leading zeros
+// written), from the right: eight fraction digits at a time, then pairs, then the whole part
+// (at least one digit). Returns the end.
+template <class Char>
+Char* PutFixedPoint(Char* d, uint64_t whole, uint64_t rest, int k) {
   Char* const end = d + CountDigits(whole) + 1 + k;
   Char* p = end;
-  for (int i = k; i >= 2; i -= 2) {
-    const unsigned r = static_cast<unsigned>(rest % 100);
-    rest /= 100;
-    p -= 2;
-    p[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
-    p[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
+  for (; k >= 8; k -= 8) {
+    p -= 8;
+    PutEightDigits(p, static_cast<uint32_t>(rest % 100000000));
+    rest /= 100000000;
   }
-  if (k & 1) *--p = static_cast<Char>('0' + rest);
+  auto r = static_cast<uint32_t>(rest);  // fewer than eight digits are left
+  for (; k >= 2; k -= 2) {
+    p -= 2;
+    PutPair(p, r % 100);
+    r /= 100;
+  }
+  if (k) *--p = static_cast<Char>('0' + r);
   *--p = '.';
   DigitsBefore(p, whole);
   return end;
@@ -183,32 +203,42 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
   };
   // The answer has at most seventeen significant digits, so with D digits before the point
   // it lies in [1, 18 - D] if anywhere; the digits then stay below 10^18.
-  const int hi = std::min(17, 18 - CountDigits(static_cast<uint64_t>(std::fabs(value))));
+  const auto whole = static_cast<uint64_t>(std::fabs(value));
+  const int hi = std::min(17, 18 - CountDigits(whole));
   // Numbers in one document tend to have the same number of fraction digits, so the search
-  // starts from the previous answer and walks down (or up) from it; every edge case gives up.
+  // tries the previous answer and its neighbour first, and otherwise halves the range that is
+  // left: the answer is the k just above the last one outside. Both ks of that last step are
+  // always probed, so every edge case gives up as it should.
   int k = std::clamp(guess, 1, hi);
   int state = probe(k);
   if (state == kEdge) return nullptr;
-  uint64_t digits = candidate;
-  if (state == kInside) {
-    while (k > 1) {
-      state = probe(k - 1);
-      if (state == kEdge) return nullptr;
-      if (state == kOutside) break;
-      --k;
+  int outside = 0, inside = hi + 1;  // the largest k known outside, the smallest known inside
+  uint64_t digits = 0;
+  auto settle = [&](int at, int atState) {
+    if (atState == kInside) {
+      inside = at;
       digits = candidate;
+    } else {
+      outside = at;
     }
-  } else {
-    do {
-      if (++k > hi) return nullptr;
-      state = probe(k);
-      if (state == kEdge) return nullptr;
-    } while (state != kInside);
-    digits = candidate;
+  };
+  settle(k, state);
+  int next = state == kInside ? k - 1 : k + 1;
+  while (inside - outside > 1) {
+    if (next <= outside || next >= inside) next = outside + (inside - outside) / 2;
+    if (next > hi) return nullptr;
+    state = probe(next);
+    if (state == kEdge) return nullptr;
+    settle(next, state);
+    next = outside + (inside - outside) / 2;
   }
+  if (inside > hi) return nullptr;
+  k = inside;
   guess = k;
   if (bits >> 63) *d++ = '-';
-  return PutFixedPoint(d, digits, k);
+  // The digits never carry into the whole part: a text of k digits that did would lie beyond
+  // the next whole number, which is a double of its own and would read back instead.
+  return PutFixedPoint(d, whole, digits - whole * kPow10[k], k);
 }
 
 // Shortest round-trip digits; exponent form (lower case, signed, at least two digits) at and
