@@ -78,20 +78,42 @@ constexpr auto kDigitPairs = [] {
   return t;
 }();
 
-// Writes the decimal digits of v so that they end just before end; returns their start.
+// Writes the two digits of v (below 100) at p.
 template <class Char>
-inline Char* DigitsBefore(Char* end, uint64_t v) {
+inline void PutPair(Char* p, uint32_t v) {
+  p[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
+  p[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
+}
+
+// Writes v (below 10^8) as exactly eight digits at p, leading zeros included.
+template <class Char>
+inline void PutEightDigits(Char* p, uint32_t v) {
+  const uint32_t high = v / 10000, low = v % 10000;
+  PutPair(p, high / 100);
+  PutPair(p + 2, high % 100);
+  PutPair(p + 4, low / 100);
+  PutPair(p + 6, low % 100);
+}
+
+// Writes the decimal digits of v so that they end just before end; returns their start.
+// Above 2^32 the digits go eight at a time; the rest in 32-bit steps, which are cheaper.
+template <class Char>
+inline Char* DigitsBefore(Char* end, uint64_t wide) {
+  while (wide > UINT32_MAX) {
+    const auto r = static_cast<uint32_t>(wide % 100000000);
+    wide /= 100000000;
+    end -= 8;
+    PutEightDigits(end, r);
+  }
+  auto v = static_cast<uint32_t>(wide);
   while (v >= 100) {
-    const unsigned r = static_cast<unsigned>(v % 100);
-    v /= 100;
     end -= 2;
-    end[0] = static_cast<Char>(kDigitPairs.v[2 * r]);
-    end[1] = static_cast<Char>(kDigitPairs.v[2 * r + 1]);
+    PutPair(end, v % 100);
+    v /= 100;
   }
   if (v >= 10) {
     end -= 2;
-    end[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
-    end[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
+    PutPair(end, v);
   } else {
     *--end = static_cast<Char>('0' + v);
   }
@@ -121,23 +143,6 @@ inline Char* PutDigits(Char* d, uint64_t v) {
   Char* end = d + CountDigits(v);
   DigitsBefore(end, v);
   return end;
-}
-
-// Writes the two digits of v (below 100) at p.
-template <class Char>
-inline void PutPair(Char* p, uint32_t v) {
-  p[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
-  p[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
-}
-
-// Writes v (below 10^8) as exactly eight digits at p, leading zeros included.
-template <class Char>
-inline void PutEightDigits(Char* p, uint32_t v) {
-  const uint32_t high = v / 10000, low = v % 10000;
-  PutPair(p, high / 100);
-  PutPair(p + 2, high % 100);
-  PutPair(p + 4, low / 100);
-  PutPair(p + 6, low % 100);
 }
 
 // whole, a point and the k (>= 1) fraction digits of rest (below 10^k, leading zeros
