@@ -595,7 +595,10 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   Cell* cells = Store::Cells(*this);
   uint8_t* tags = Store::Tags(*this);
   for (uint32_t i = 0; i < count_; ++i) {
-    if (!jsonbag::MayHoldReference(tags[i])) continue;
+    if (!jsonbag::MayHoldReference(tags[i])) {
+      i = jsonbag::NextMayHoldReference(tags, i + 1, count_) - 1;  // skip plain values in bulk
+      continue;
+    }
     if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1) {
       try {
         orphans.push_back(std::move(cells[i].As<ObjectRef>()));

@@ -300,6 +300,24 @@ constexpr bool MayHoldReference(uint8_t tag) {
   return tag == kString || tag == kBag || tag == kObject || tag == kArray;
 }
 
+// The first position from i (below n) whose value may hold a reference, or n: sixteen tags
+// at a time, since long arrays of numbers hold none.
+inline uint32_t NextMayHoldReference(const uint8_t* tags, uint32_t i, uint32_t n) {
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kString)),
+                                                  _mm_cmpeq_epi8(t, _mm_set1_epi8(kBag))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kObject)),
+                                                  _mm_cmpeq_epi8(t, _mm_set1_epi8(kArray))));
+    if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)))
+      return i + static_cast<uint32_t>(__builtin_ctz(mask));
+  }
+#endif
+  while (i < n && !MayHoldReference(tags[i])) ++i;
+  return i;
+}
+
 // 16 bytes of value storage; the tag says what lives in it.
 struct alignas(8) Cell {
   unsigned char raw[16];
