@@ -18,7 +18,6 @@
 // lower case, rejects invalid UTF-8 in strings and anything after the document.
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -259,6 +258,7 @@ class Parser {
   // Stores a string's characters in out. Member names longer than the inline size share one
   // block per distinct name.
   void StoreText(PackedText& out, const Chars& t, bool isName) {
+    if (isName) out = PackedText{};  // names keep their unused bytes zero (see SameName)
     if (t.narrow) {
       if (t.n <= PackedText::kInlineNarrow) {
         std::memcpy(out.bytes, t.p, t.n);
@@ -375,35 +375,24 @@ class Parser {
     node.count_ = k;
   }
 
-  // A member name as two words that are equal exactly when the names are. Within one parse
-  // a text has only one form: inline (narrow whenever it fits) up to its inline size, else the
-  // one interned block. Only the used bytes of an inline text count (the scanner may leave
-  // bytes past its end).
-  struct NameKey {
-    uint64_t a, b;
-    bool operator==(const NameKey&) const = default;
-    uint32_t Hash() const { return static_cast<uint32_t>(HashStep(HashStep(0, a), b) >> 16); }
-  };
-  static NameKey KeyOf(const PackedText& t) {
-    if (t.tag == PackedText::kHeap)
-      return {reinterpret_cast<uintptr_t>(t.Heap()), PackedText::kHeap};
-    const size_t used =
-        t.tag >= PackedText::kNarrowTag ? t.tag - PackedText::kNarrowTag : t.tag * sizeof(char16_t);
-    NameKey key;
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&key.a, t.bytes, 8);
-      std::memcpy(&key.b, t.bytes + 8, 8);  // the last two bytes are the tag
-      key.a &= used >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * used)) - 1;
-      key.b &= (used <= 8 ? uint64_t{0} : (uint64_t{1} << (8 * (used - 8))) - 1) | uint64_t{0xFFFF}
-                                                                                       << 48;
-    } else {
-      unsigned char bytes[16] = {};
-      std::memcpy(bytes, t.bytes, used);
-      std::memcpy(bytes + 14, &t.tag, 2);
-      std::memcpy(&key.a, bytes, 8);
-      std::memcpy(&key.b, bytes + 8, 8);
-    }
-    return key;
+  // Member names are compared as sixteen bytes: within one parse a text has only one form,
+  // inline (narrow whenever it fits) up to its inline size, else the one interned block, and
+  // the parser keeps the bytes a name does not use zero.
+  static bool SameName(const PackedText& a, const PackedText& b) {
+    uint64_t x[2], y[2];
+    std::memcpy(x, &a, sizeof x);
+    std::memcpy(y, &b, sizeof y);
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+  }
+  static uint32_t NameHash(const PackedText& t) {
+    uint64_t x[2];
+    std::memcpy(x, &t, sizeof x);
+    return static_cast<uint32_t>(HashStep(HashStep(0, x[0]), x[1]) >> 16);
+  }
+  // Zeroes the bytes of an inline narrow text past its end.
+  static void ClearUnused(PackedText& t) {
+    const size_t used = t.tag - PackedText::kNarrowTag;
+    std::memset(t.bytes + used, 0, sizeof t.bytes - used);
   }
 
   // Marks every member whose name comes again later as dropped; returns how many.
@@ -413,7 +402,7 @@ class Parser {
     if (n <= 8) {
       for (size_t i = first; i < last; ++i) {
         for (size_t j = i + 1; j < last; ++j) {
-          if (scratch_[i].name.View().Equals(scratch_[j].name.View())) {
+          if (SameName(scratch_[i].name, scratch_[j].name)) {
             Drop(scratch_[i]);
             ++dropped;
             break;
@@ -422,16 +411,15 @@ class Parser {
       }
       return dropped;
     }
-    keys_.resize(n);
-    for (size_t i = 0; i < n; ++i) keys_[i] = KeyOf(scratch_[first + i].name);
     size_t size = 16;
     while (size < n * 2) size *= 2;
     seen_.assign(size, 0);
     for (size_t i = n; i-- > 0;) {
-      size_t slot = keys_[i].Hash() & (size - 1);
+      const PackedText& name = scratch_[first + i].name;
+      size_t slot = NameHash(name) & (size - 1);
       bool repeated = false;
       while (uint32_t s = seen_[slot]) {
-        if (keys_[s - 1] == keys_[i]) {
+        if (SameName(scratch_[first + s - 1].name, name)) {
           repeated = true;
           break;
         }
@@ -493,7 +481,6 @@ class Parser {
   std::vector<SharedChars*> interned_;
   size_t internCount_ = 0;
   std::vector<uint32_t> seen_;
-  std::vector<NameKey> keys_;
 };
 
 // The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8);
@@ -729,6 +716,7 @@ class Scanner : public Parser {
         pos_ = p;  // something follows: the text goes on for at least sixteen bytes
         std::memcpy(&out, s_ + begin, sizeof out);
         out.tag = static_cast<uint16_t>(PackedText::kNarrowTag + chars.n);
+        if (isName) ClearUnused(out);
         return;
       }
     } else if (p < len_ && s_[p] < 0x20) {
