@@ -18,6 +18,7 @@
 // lower case, rejects invalid UTF-8 in strings and anything after the document.
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -392,7 +393,15 @@ class Parser {
   // Zeroes the bytes of an inline narrow text past its end.
   static void ClearUnused(PackedText& t) {
     const size_t used = t.tag - PackedText::kNarrowTag;
-    std::memset(t.bytes + used, 0, sizeof t.bytes - used);
+    if constexpr (std::endian::native == std::endian::little) {
+      uint64_t w[2];
+      std::memcpy(w, &t, sizeof w);
+      w[0] &= used >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * used)) - 1;
+      w[1] &= (used <= 8 ? 0 : (uint64_t{1} << (8 * (used - 8))) - 1) | uint64_t{0xFFFF} << 48;
+      std::memcpy(&t, w, sizeof w);  // the top two bytes are the tag
+    } else {
+      std::memset(t.bytes + used, 0, sizeof t.bytes - used);
+    }
   }
 
   // Marks every member whose name comes again later as dropped; returns how many.
