@@ -15,9 +15,10 @@
 // A Cell is 16 bytes of value (a double, a PackedText string, a shared_ptr to a child node,
 // ...) whose meaning the one-byte tag gives. Names and strings are PackedText: 16 bytes, short
 // texts inline, longer ones in a shared, reference-counted SharedChars block. The parser
-// builds every child node in one allocation with its block (see Store::NewWithBlock), except
-// long arrays, whose ordinary block it fills while reading them and then hands over
-// (Store::Adopt); nodes that grow later move to a separately allocated ordinary block.
+// builds every child node in one allocation with its block (see Store::NewWithBlock), taken
+// from an Arena for a large document, except long arrays, whose ordinary block it fills while
+// reading them and then hands over (Store::Adopt); nodes that grow later move to a separately
+// allocated ordinary block.
 
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // JSON write followed by JSON read: any input either fails with a numbered error or gives a
 // document whose text reads back to the same text, in both layouts; and the UTF-8 reader and
-// writer agree with the UTF-16 ones on every input.
+// writer agree with the UTF-16 ones on every input, in short texts and in long ones.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -38,6 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (directError != error || direct.JSON() != out) std::abort();
   // The UTF-8 writer gives the UTF-16 text converted.
   if (direct.JSONUtf8() != Text::ToUtf8(out)) std::abort();
+  // Blanks after the text make it long enough for the parser's arena: the document is the
+  // same, and it fails where the short one fails (at a place further on, for a text that
+  // runs to its end).
+  {
+    std::string padded(reinterpret_cast<const char*>(data + 1), size - 1);
+    padded.append(size_t{40} << 10, ' ');
+    JsonBag large;
+    large.SetDecimalMode(decimal);
+    bool failed = false;
+    try {
+      large.SetJSONUtf8(padded);
+    } catch (const Error&) {
+      failed = true;
+    }
+    if (failed != !error.empty() || large.JSON() != out) std::abort();
+  }
   JsonBag back;
   back.SetDecimalMode(decimal);
   back.SetJSON(out);
