@@ -21,8 +21,9 @@ void* Arena::Take(size_t bytes) {
   bytes = (bytes + 7) & ~size_t{7};
   if (bytes > static_cast<size_t>(end_ - next_)) {
     Retire();
-    void* fresh = std::aligned_alloc(kChunkBytes, kChunkBytes);
-    if (!fresh) throw std::bad_alloc();
+    // Through operator new, like every other allocation of the document, so that a program's
+    // own accounting of it (a memory limit, say) sees the chunks too.
+    void* fresh = ::operator new (kChunkBytes, std::align_val_t{kChunkBytes});
     chunk_ = new (fresh) ChunkHead{{kOpen}};
     next_ = static_cast<char*>(fresh) + sizeof(ChunkHead);
     end_ = static_cast<char*>(fresh) + kChunkBytes;
@@ -34,7 +35,9 @@ void* Arena::Take(size_t bytes) {
 }
 
 void Arena::Drop(ChunkHead* chunk, uint64_t n) noexcept {
-  if (chunk->live.fetch_sub(n, std::memory_order_acq_rel) == n) std::free(chunk);
+  if (chunk->live.fetch_sub(n, std::memory_order_acq_rel) == n) {
+    ::operator delete (chunk, std::align_val_t{kChunkBytes});
+  }
 }
 
 namespace {
@@ -300,8 +303,8 @@ namespace {
 // Hands allocate_shared one allocation with room for `extra` more bytes after the node, and
 // reports where that room starts. The allocators are stateless (the request travels in a
 // thread-local) so that the control block does not grow by a copy of them. TailAllocator
-// takes the memory from malloc; ArenaTailAllocator from the request's arena, to which the
-// allocation is given back.
+// takes the memory from operator new; ArenaTailAllocator from the request's arena, to which
+// the allocation is given back.
 struct TailRoom {
   size_t extra;
   Arena* arena = nullptr;
@@ -328,8 +331,7 @@ struct BasicTailAllocator {
     if constexpr (kFromArena) {
       p = room->arena->Take(bytes);
     } else {
-      p = std::malloc(bytes);
-      if (!p) throw std::bad_alloc();
+      p = ::operator new(bytes);
     }
     if (room) room->tail = static_cast<char*>(p) + head;
     return static_cast<T*>(p);
@@ -338,7 +340,7 @@ struct BasicTailAllocator {
     if constexpr (kFromArena) {
       Arena::Give(p);
     } else {
-      std::free(p);
+      ::operator delete(p);
     }
   }
   template <class U>
