@@ -795,31 +795,58 @@ class Scanner : public Parser {
   // when there is none).
   size_t Decode(size_t p) {
     while (p < len_) {
+      // A run of characters that stand for themselves, appended at once.
+      if (const size_t plain = ScanPlain(p); plain > p) {
+        const size_t at = buffer_.size();
+        buffer_.resize(at + (plain - p));
+        for (size_t i = p; i < plain; ++i) buffer_[at + i - p] = static_cast<char16_t>(s_[i]);
+        p = plain;
+        if (p >= len_) break;
+      }
       const unsigned c = s_[p];
       if (c < 0x20) Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(p));
       if (c == '"') return p + 1;
-      if (c != '\\') {
-        if constexpr (kUtf8) {
-          if (c >= 0x80) {
-            char16_t units[2];
-            const size_t at = p;
-            char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
-            // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
-            if (kStrict && units[0] == 0xFFFD &&
-                !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
-              Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
-            }
-            buffer_.append(units, static_cast<size_t>(end - units));
-            continue;
-          }
-        }
-        buffer_.push_back(static_cast<char16_t>(c));
-        ++p;
+      if (c == '\\') {
+        p = DecodeEscape(p + 1);
         continue;
       }
-      p = DecodeEscape(p + 1);
+      if constexpr (kUtf8) {
+        p = DecodeUtf8(p);  // c >= 0x80: ScanPlain stops at nothing else
+      } else {
+        buffer_.push_back(static_cast<char16_t>(c));
+        ++p;
+      }
     }
     return p + 1;
+  }
+
+  // Decodes the UTF-8 sequence at p into buffer_; returns the position after it. Well-formed
+  // two- and three-byte sequences (most text beyond ASCII) are read here; the rest, and
+  // anything malformed, by Text::DecodeUtf8Sequence.
+  size_t DecodeUtf8(size_t p) {
+    const unsigned c = s_[p];
+    auto continuation = [&](size_t i) { return i < len_ && (s_[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF && continuation(p + 1)) {
+      buffer_.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F)));
+      return p + 2;
+    }
+    if ((c & 0xF0) == 0xE0 && continuation(p + 1) && continuation(p + 2)) {
+      const unsigned cp = ((c & 0x0F) << 12) | ((s_[p + 1] & 0x3F) << 6) | (s_[p + 2] & 0x3F);
+      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+        buffer_.push_back(static_cast<char16_t>(cp));
+        return p + 3;
+      }
+    }
+    char16_t units[2];
+    const size_t at = p;
+    char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
+    // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
+    if (kStrict && units[0] == 0xFFFD &&
+        !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
+      Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
+    }
+    buffer_.append(units, static_cast<size_t>(end - units));
+    return p;
   }
 
   // Decodes the escape whose letter is at p (just after the backslash) into buffer_. Returns
