@@ -820,32 +820,37 @@ class Scanner : public Parser {
     return p + 1;
   }
 
-  // Decodes the UTF-8 sequence at p into buffer_; returns the position after it. Well-formed
-  // two- and three-byte sequences (most text beyond ASCII) are read here; the rest, and
-  // anything malformed, by Text::DecodeUtf8Sequence.
+  // Decodes the UTF-8 sequences from p (a byte beyond ASCII) into buffer_, as long as they
+  // follow one another; returns the position after the last. Well-formed two- and three-byte
+  // sequences (most text beyond ASCII) are read here; the rest, and anything malformed, by
+  // Text::DecodeUtf8Sequence.
   size_t DecodeUtf8(size_t p) {
-    const unsigned c = s_[p];
     auto continuation = [&](size_t i) { return i < len_ && (s_[i] & 0xC0) == 0x80; };
-    if (c >= 0xC2 && c <= 0xDF && continuation(p + 1)) {
-      buffer_.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F)));
-      return p + 2;
-    }
-    if ((c & 0xF0) == 0xE0 && continuation(p + 1) && continuation(p + 2)) {
-      const unsigned cp = ((c & 0x0F) << 12) | ((s_[p + 1] & 0x3F) << 6) | (s_[p + 2] & 0x3F);
-      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
-        buffer_.push_back(static_cast<char16_t>(cp));
-        return p + 3;
+    do {
+      const unsigned c = s_[p];
+      if (c >= 0xC2 && c <= 0xDF && continuation(p + 1)) {
+        buffer_.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F)));
+        p += 2;
+        continue;
       }
-    }
-    char16_t units[2];
-    const size_t at = p;
-    char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
-    // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
-    if (kStrict && units[0] == 0xFFFD &&
-        !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
-      Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
-    }
-    buffer_.append(units, static_cast<size_t>(end - units));
+      if ((c & 0xF0) == 0xE0 && continuation(p + 1) && continuation(p + 2)) {
+        const unsigned cp = ((c & 0x0F) << 12) | ((s_[p + 1] & 0x3F) << 6) | (s_[p + 2] & 0x3F);
+        if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+          buffer_.push_back(static_cast<char16_t>(cp));
+          p += 3;
+          continue;
+        }
+      }
+      char16_t units[2];
+      const size_t at = p;
+      char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
+      // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
+      if (kStrict && units[0] == 0xFFFD &&
+          !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
+        Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
+      }
+      buffer_.append(units, static_cast<size_t>(end - units));
+    } while (p < len_ && s_[p] >= 0x80);
     return p;
   }
 
