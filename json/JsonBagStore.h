@@ -46,11 +46,12 @@ namespace kestrola::jsonbag {
 // its chunk's last neighbour) and may outlive its document, but making it costs a pointer bump
 // instead of a call to malloc. Allocations are rounded to 8 bytes; requests larger than
 // kLargest, and documents shorter than kChunkBytes of text (where a whole chunk would be
-// mostly unused), go to malloc as before.
+// mostly unused), go to operator new. kLargest is small against the chunk so that the end of
+// a chunk too short for the next request, which stays unused, is small too.
 class Arena {
  public:
   static constexpr size_t kChunkBytes = size_t{1} << 15;
-  static constexpr size_t kLargest = kChunkBytes / 8;
+  static constexpr size_t kLargest = kChunkBytes / 32;
   // The most a node's allocation adds to its block: the shared_ptr control block and the node.
   static constexpr size_t kNodeOverhead = 128;
 
