@@ -588,6 +588,17 @@ JsonBag::~JsonBag() {
   jsonbag::Arena::Settle();
 }
 
+namespace {
+
+// True when one of b's values is a JsonBag node.
+bool HoldsNodes(const JsonBag& b) {
+  if (!Store::HasBlock(b)) return false;
+  const uint8_t* tags = Store::Tags(b);
+  return std::memchr(tags, jsonbag::kBag, static_cast<size_t>(b.Count())) != nullptr;
+}
+
+}  // namespace
+
 void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   if (!Store::HasBlock(*this)) {
     count_ = 0;
@@ -601,7 +612,10 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
       i = jsonbag::NextMayHoldReference(tags, i + 1, count_) - 1;  // skip plain values in bulk
       continue;
     }
-    if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1) {
+    if (tags[i] == jsonbag::kBag && cells[i].As<ObjectRef>().use_count() == 1 &&
+        HoldsNodes(*static_cast<const JsonBag*>(cells[i].As<ObjectRef>().get()))) {
+      // A child with nodes of its own is taken apart later, by the caller's loop; one without
+      // (most of them) goes now, which recurses only one level.
       try {
         orphans.push_back(std::move(cells[i].As<ObjectRef>()));
       } catch (const std::bad_alloc&) {
