@@ -211,34 +211,29 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
   const auto whole = static_cast<uint64_t>(std::fabs(value));
   const int hi = std::min(17, 18 - CountDigits(whole));
   // Numbers in one document tend to have the same number of fraction digits, so the search
-  // tries the previous answer and its neighbour first, and otherwise halves the range that is
-  // left: the answer is the k just above the last one outside. Both ks of that last step are
-  // always probed, so every edge case gives up as it should.
+  // starts from the previous answer and walks down (or up) from it, one digit at a time (which
+  // measured faster than halving the range: its branches are easy to predict); every edge case
+  // gives up.
   int k = std::clamp(guess, 1, hi);
   int state = probe(k);
   if (state == kEdge) return nullptr;
-  int outside = 0, inside = hi + 1;  // the largest k known outside, the smallest known inside
-  uint64_t digits = 0;
-  auto settle = [&](int at, int atState) {
-    if (atState == kInside) {
-      inside = at;
+  uint64_t digits = candidate;
+  if (state == kInside) {
+    while (k > 1) {
+      state = probe(k - 1);
+      if (state == kEdge) return nullptr;
+      if (state == kOutside) break;
+      --k;
       digits = candidate;
-    } else {
-      outside = at;
     }
-  };
-  settle(k, state);
-  int next = state == kInside ? k - 1 : k + 1;
-  while (inside - outside > 1) {
-    if (next <= outside || next >= inside) next = outside + (inside - outside) / 2;
-    if (next > hi) return nullptr;
-    state = probe(next);
-    if (state == kEdge) return nullptr;
-    settle(next, state);
-    next = outside + (inside - outside) / 2;
+  } else {
+    do {
+      if (++k > hi) return nullptr;
+      state = probe(k);
+      if (state == kEdge) return nullptr;
+    } while (state != kInside);
+    digits = candidate;
   }
-  if (inside > hi) return nullptr;
-  k = inside;
   guess = k;
   if (bits >> 63) *d++ = '-';
   // The digits never carry into the whole part: a text of k digits that did would lie beyond
