@@ -37,8 +37,9 @@ concept Utf8Text = std::is_convertible_v<const T&, std::string_view>;
 // position out of range) carry the source "Collection".
 //
 // Storage is compact: one block per node holds the values (16 bytes each plus a one-byte kind
-// tag) and, for objects, the member names and a hash index once the object grows past a few
-// members, so a member is found by name and an item by position in constant time.
+// tag) and, for objects, the member names; an object of more than a few members gets a hash
+// index on its first lookup by name, so a member is found by name and an item by position in
+// constant time. Reading a node from several threads at once is safe; changing it is not.
 class JsonBag : public Object {
  public:
   JsonBag();
