@@ -75,6 +75,8 @@ class Arena {
     std::atomic<uint64_t> live;  // allocations in use, plus kOpen while an arena carves from it
   };
   static constexpr uint64_t kOpen = uint64_t{1} << 62;
+  static_assert(sizeof(ChunkHead) + kLargest + kNodeOverhead <= kChunkBytes,
+                "every request fits in a fresh chunk");
   // Takes n allocations off chunk's count, and frees it when none are left.
   static void Drop(ChunkHead* chunk, uint64_t n) noexcept;
   void Retire() noexcept;
