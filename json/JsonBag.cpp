@@ -78,7 +78,7 @@ void Arena::Retire() noexcept {
 
 namespace {
 
-// A SharedChars block with room for `bytes` of characters, from the arena when it fits there.
+// A SharedChars block with room for `length` code units, from the arena when it fits there.
 SharedChars* NewCharsBlock(size_t length, bool narrow, Arena* arena) {
   if (length > SharedChars::kMaxLength) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
   const size_t bytes = sizeof(SharedChars) + length * (narrow ? 1 : sizeof(char16_t));
@@ -575,6 +575,10 @@ const JsonBag::Entry& JsonBag::Iterator::operator*() const {
 
 JsonBag::~JsonBag() {
   ForgetErrorPlace();
+  ReleaseTree();
+}
+
+void JsonBag::ReleaseTree() {
   // Nested nodes owned only by this one are taken apart here, one level at a time, so that
   // dropping a deeply nested document does not recurse once per level.
   std::vector<ObjectRef> orphans;
@@ -636,17 +640,9 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
 }
 
 void JsonBag::Clear() {
-  std::vector<ObjectRef> orphans;
-  ReleaseItems(orphans);
+  ReleaseTree();
   isArray_ = false;
   scalarRoot_ = 0;
-  // orphans are released here; their own destructors take their subtrees apart iteratively.
-  while (!orphans.empty()) {
-    ObjectRef node = std::move(orphans.back());
-    orphans.pop_back();
-    if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
-  }
-  jsonbag::Arena::Settle();
 }
 
 void JsonBag::SetIsArray(bool value) {

@@ -205,7 +205,10 @@ class JsonBag : public Object {
   uint32_t decimalMode_ : 1 = 0;
   uint32_t isArray_ : 1 = 0;
 
+  // Releases the items; children owned only by this node go to orphans, to be taken apart
+  // by the caller. ReleaseTree does that for the whole tree, without recursion.
   void ReleaseItems(std::vector<ObjectRef>& orphans);
+  void ReleaseTree();
 };
 
 }  // namespace kestrola

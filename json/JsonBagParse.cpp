@@ -412,7 +412,7 @@ class Parser {
       for (size_t i = first; i < last; ++i) {
         for (size_t j = i + 1; j < last; ++j) {
           if (SameName(scratch_[i].name, scratch_[j].name)) {
-            Drop(scratch_[i]);
+            DestroyEntry(scratch_[i]);
             ++dropped;
             break;
           }
@@ -435,18 +435,13 @@ class Parser {
         slot = (slot + 1) & (size - 1);
       }
       if (repeated) {
-        Drop(scratch_[first + i]);
+        DestroyEntry(scratch_[first + i]);
         ++dropped;
       } else {
         seen_[slot] = static_cast<uint32_t>(i + 1);
       }
     }
     return dropped;
-  }
-
-  void Drop(Entry& e) {
-    DestroyEntry(e);
-    e.tag = kDropped;
   }
 
   void DestroyEntry(Entry& e) {
