@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -195,8 +196,11 @@ Variant CellToVariant(const Cell& cell, uint8_t tag) {
       return Variant(cell.As<Decimal>());
     case kByte:
       return Variant(cell.As<uint8_t>());
-    default:
+    case kArray:
       return Variant(cell.As<std::shared_ptr<VariantArray>>());
+    default:
+      // Inline containers need their place in the node: Store::ValueAt reads them.
+      throw Error::Standard(kErrInternal, u"JsonBag");
   }
 }
 
@@ -407,6 +411,82 @@ void Store::FreeBlock(JsonBag& b) {
   b.compact_ = 0;
 }
 
+namespace {
+
+std::atomic_ref<uint64_t> CellWord(const Cell& cell, int k) {
+  return std::atomic_ref<uint64_t>(reinterpret_cast<uint64_t*>(const_cast<Cell&>(cell).raw)[k]);
+}
+
+}  // namespace
+
+std::shared_ptr<JsonBag> Store::NodeFromCell(const Cell& cell, uint8_t tag) {
+  if (tag == kPair) {
+    auto node = Store::NewWithBlock(true, 2);
+    for (int k = 0; k < 2; ++k) {
+      double v;
+      std::memcpy(&v, cell.raw + 8 * k, sizeof v);
+      new (Store::Cells(*node)[k].raw) double(v);
+      Store::Tags(*node)[k] = kDouble;
+    }
+    node->count_ = 2;
+    return node;
+  }
+  auto node = Store::NewWithBlock(tag == kEmptyArray, 0);
+  node->decimalMode_ = cell.raw[0] != 0;
+  return node;
+}
+
+const ObjectRef& Store::NodeAt(const Cell& cell, const uint8_t& tag) {
+  std::atomic_ref<uint8_t> shared(const_cast<uint8_t&>(tag));
+  for (;;) {
+    uint8_t seen = shared.load(std::memory_order_acquire);
+    if (!IsInline(seen)) return cell.As<ObjectRef>();
+    if (seen == kMaking) {
+      std::this_thread::yield();  // another reader is making it: one allocation away
+      continue;
+    }
+    if (!shared.compare_exchange_weak(seen, kMaking, std::memory_order_acq_rel)) continue;
+    std::shared_ptr<JsonBag> node;
+    try {
+      node = NodeFromCell(cell, seen);
+    } catch (...) {
+      shared.store(seen, std::memory_order_release);  // unchanged: the next reader tries again
+      throw;
+    }
+    // Readers of a pair may be loading its doubles while the cell is overwritten: they load
+    // them atomically and check the tag afterwards (see ReadPair), so the cell's new words are
+    // stored atomically too, after a fence that orders them behind kMaking. The reference is
+    // moved into the cell byte for byte, as cells always are.
+    alignas(Cell) unsigned char bytes[sizeof(Cell)] = {};
+    new (bytes) ObjectRef(std::move(node));
+    uint64_t words[2];
+    std::memcpy(words, bytes, sizeof words);
+    std::atomic_thread_fence(std::memory_order_release);
+    CellWord(cell, 0).store(words[0], std::memory_order_relaxed);
+    CellWord(cell, 1).store(words[1], std::memory_order_relaxed);
+    shared.store(kBag, std::memory_order_release);
+  }
+}
+
+bool Store::ReadPair(const Cell& cell, const uint8_t& tag, double out[2]) {
+  std::atomic_ref<uint8_t> shared(const_cast<uint8_t&>(tag));
+  if (shared.load(std::memory_order_acquire) != kPair) return false;
+  const uint64_t words[2] = {CellWord(cell, 0).load(std::memory_order_relaxed),
+                             CellWord(cell, 1).load(std::memory_order_relaxed)};
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (shared.load(std::memory_order_relaxed) != kPair) return false;
+  std::memcpy(out, words, sizeof words);
+  return true;
+}
+
+Variant Store::ValueAt(const JsonBag& b, uint32_t pos) {
+  const Cell& cell = Cells(b)[pos];
+  const uint8_t& tag = Tags(b)[pos];
+  const uint8_t seen = LoadTag(tag);
+  if (IsInline(seen)) return Variant(NodeAt(cell, tag));
+  return CellToVariant(cell, seen);
+}
+
 void Store::Reserve(JsonBag& b, uint32_t n) {
   if (n <= b.capacity_) return;
   if (n > kMaxCapacity) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
@@ -569,7 +649,7 @@ const JsonBag::Entry& JsonBag::Iterator::operator*() const {
   const JsonBag& b = *bag_;
   if (index_ >= b.count_) StoreFail(kErrSubscript);
   current_.name = b.isArray_ ? std::u16string() : Store::Names(b)[index_].View().Str();
-  current_.value = jsonbag::CellToVariant(Store::Cells(b)[index_], Store::Tags(b)[index_]);
+  current_.value = Store::ValueAt(b, index_);
   return current_;
 }
 
@@ -663,7 +743,7 @@ Variant JsonBag::Item(const Variant& key) const {
     pos = KeyToIndex(key) - 1;
     if (pos < 0 || pos >= count_) StoreFail(kErrSubscript);
   }
-  return jsonbag::CellToVariant(Store::Cells(*this)[pos], Store::Tags(*this)[pos]);
+  return Store::ValueAt(*this, static_cast<uint32_t>(pos));
 }
 
 namespace {

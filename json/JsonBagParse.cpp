@@ -326,6 +326,9 @@ class Parser {
       spills_.pop_back();
     } else if (f.node) {
       Finish(*f.node, start, last);
+    } else if (KeepInParent(f.isArray, start, last)) {
+      frames_.pop_back();
+      return;
     } else {
       child = Store::NewWithBlock(f.isArray, Kept(f.isArray, start, last), arena_);
       Fill(*child, start, last);
@@ -337,6 +340,30 @@ class Parser {
     Entry& e = scratch_.back();
     new (e.cell.raw) ObjectRef(std::move(child));
     e.tag = kBag;
+  }
+
+  // An empty container, or an array of two doubles, is left in its parent's pending entry
+  // (the one before start) instead of getting a node; its node is made if someone asks for it.
+  // Returns false for any other container.
+  bool KeepInParent(bool isArray, size_t start, size_t last) {
+    Cell cell{};
+    uint8_t tag;
+    if (last == start) {
+      tag = isArray ? kEmptyArray : kEmptyObject;
+      cell.raw[0] = decimal_;
+    } else if (isArray && last - start == 2 && !decimal_ && scratch_[start].tag == kDouble &&
+               scratch_[start + 1].tag == kDouble) {
+      tag = kPair;
+      std::memcpy(cell.raw, scratch_[start].cell.raw, sizeof(double));
+      std::memcpy(cell.raw + sizeof(double), scratch_[start + 1].cell.raw, sizeof(double));
+    } else {
+      return false;
+    }
+    scratch_.resize(start);  // the doubles hold nothing to release
+    Entry& e = scratch_.back();
+    e.cell = cell;
+    e.tag = tag;
+    return true;
   }
 
   // Moves entries [first, last) of the scratch stack into node, which is empty.

@@ -13,7 +13,8 @@
 //   compact object   [Cell x cap][PackedText name x cap] (tags in the node)
 //
 // A Cell is 16 bytes of value (a double, a PackedText string, a shared_ptr to a child node,
-// ...) whose meaning the one-byte tag gives. Names and strings are PackedText: 16 bytes, short
+// an empty container or a pair of doubles kept inline until a reader asks for its node, ...)
+// whose meaning the one-byte tag gives. Names and strings are PackedText: 16 bytes, short
 // texts inline, longer ones in a shared, reference-counted SharedChars block. The parser
 // builds every child node in one allocation with its block (see Store::NewWithBlock), taken
 // from an Arena for a large document, except long arrays, whose ordinary block it fills while
@@ -297,7 +298,21 @@ enum Tag : uint8_t {
   kDecimal,
   kByte,
   kArray,  // shared_ptr<VariantArray>
+  // A container the parser leaves inside its parent's cell, without a node of its own until a
+  // reader asks for one (Store::NodeAt): most documents hold many empty or tiny containers,
+  // and a node costs far more than the cell. kEmptyArray and kEmptyObject keep the decimal
+  // mode their node is to have in the cell's first byte; kPair is an array of two doubles,
+  // held in the cell's two halves.
+  kEmptyArray,
+  kEmptyObject,
+  kPair,
+  kMaking,  // such a cell while one reader makes its node; the other readers wait for it
 };
+
+// True for a container still kept in its parent's cell (or having its node made).
+constexpr bool IsInline(uint8_t tag) {
+  return tag >= kEmptyArray;
+}
 
 // True when a value of this kind may hold something to release: a text block or a reference.
 constexpr bool MayHoldReference(uint8_t tag) {
@@ -336,6 +351,12 @@ struct alignas(8) Cell {
 };
 static_assert(sizeof(ObjectRef) <= 16 && sizeof(Decimal) <= 16 &&
               sizeof(std::shared_ptr<VariantArray>) <= 16);
+
+// A tag as a reader that may share the node with other readers sees it: another reader may be
+// turning an inline container into a node (kEmptyArray -> kMaking -> kBag) at the same time.
+inline uint8_t LoadTag(const uint8_t& tag) {
+  return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(tag)).load(std::memory_order_acquire);
+}
 
 void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value);
 Variant CellToVariant(const Cell& cell, uint8_t tag);
@@ -431,6 +452,19 @@ class Store {
   }
   // Frees b's block unless it lies in the node's own allocation.
   static void FreeBlock(JsonBag& b);
+
+  // The node of the container in cell (whose tag is tag), made now if it is still inline.
+  // Safe for readers sharing the node: one of them makes the node and publishes it with the
+  // tag kBag, the others wait for it; all get the same node.
+  static const ObjectRef& NodeAt(const Cell& cell, const uint8_t& tag);
+  // The two doubles of an inline pair, unless its node has been made meanwhile (false).
+  static bool ReadPair(const Cell& cell, const uint8_t& tag, double out[2]);
+  // b's value at pos, as a reader gets it.
+  static Variant ValueAt(const JsonBag& b, uint32_t pos);
+
+ private:
+  // The node an inline container stands for.
+  static std::shared_ptr<JsonBag> NodeFromCell(const Cell& cell, uint8_t tag);
 };
 
 // Where a failed parse stopped (see JsonBag::ErrorPosition); all 0 when unknown.

@@ -387,7 +387,7 @@ class Writer {
     Grow(1024);
     if (top.scalarRoot_ && top.count_ == 1) {
       // A document that was one value alone is written as that value.
-      WriteItem(nullptr, Store::Cells(top)[0], Store::Tags(top)[0], 0);
+      WriteItem(nullptr, Store::Cells(top)[0], Store::Tags(top)[0], 0);  // a scalar: never inline
     } else {
       OpenNode(top, 0);
     }
@@ -464,8 +464,9 @@ class Writer {
   // Writes one item. Returns true when it opened a non-empty container whose items follow.
   // The name, and the values common in data (numbers, strings, null), are written inline in
   // the loop over a container's items; the rest goes to WriteValue.
-  [[gnu::always_inline]] bool WriteItem(const PackedText* name, const Cell& cell, uint8_t tag,
-                                        size_t level) {
+  [[gnu::always_inline]] bool WriteItem(const PackedText* name, const Cell& cell,
+                                        const uint8_t& tagAt, size_t level) {
+    const uint8_t tag = LoadTag(tagAt);
     if (ws_ && level > kMaxIndentLevel) throw Error::Standard(kErrOverflow, u"JsonBag");
     if (ws_) Indent(level);
     if (name) {
@@ -477,7 +478,7 @@ class Writer {
       Escape(cell.As<PackedText>());
       return false;
     }
-    return WriteValue(name, cell, tag, level);
+    return WriteValue(name, cell, tagAt, tag, level);
   }
 
   // Whole numbers and short fractions, written directly; false when the value needs the
@@ -498,10 +499,29 @@ class Writer {
   }
 
   // Writes a value after its name.
-  [[gnu::noinline]] bool WriteValue(const PackedText* name, const Cell& cell, uint8_t tag,
-                                    size_t level) {
+  [[gnu::noinline]] bool WriteValue(const PackedText* name, const Cell& cell, const uint8_t& tagAt,
+                                    uint8_t tag, size_t level) {
     char num[64];
     switch (tag) {
+      case kEmptyArray:
+        PutAscii("[]", 2);
+        return false;
+      case kEmptyObject:
+        PutAscii("{}", 2);
+        return false;
+      case kPair:
+      case kMaking: {
+        double pair[2];
+        if (tag == kPair && Store::ReadPair(cell, tagAt, pair)) {
+          // Written like an array node, from a copy: no container opens inside it, so one
+          // copy at a time serves.
+          for (int k = 0; k < 2; ++k) std::memcpy(pairCells_[k].raw, &pair[k], sizeof(double));
+          return OpenItems(true, nullptr, pairCells_, kPairTags, 2);
+        }
+        // Another reader has made (or is making) its node.
+        const ObjectRef& ref = Store::NodeAt(cell, tagAt);
+        return OpenNode(*static_cast<const JsonBag*>(ref.get()), level);
+      }
       case kEmpty:
       case kNull:
         PutAscii("null", 4);
@@ -604,18 +624,23 @@ class Writer {
   // Writes the opening bracket; an empty container is closed at once. Returns true when its
   // items follow.
   bool OpenNode(const JsonBag& node, size_t level) {
-    Put(node.isArray_ ? '[' : '{');
-    if (node.count_ == 0) {
-      Put(node.isArray_ ? ']' : '}');
+    (void)level;
+    if (node.count_ == 0) return OpenItems(node.isArray_, nullptr, nullptr, nullptr, 0);
+    return OpenItems(node.isArray_, node.isArray_ ? nullptr : Store::Names(node),
+                     Store::Cells(node), Store::Tags(node), node.count_);
+  }
+  bool OpenItems(bool isArray, const PackedText* names, const Cell* cells, const uint8_t* tags,
+                 uint32_t count) {
+    Put(isArray ? '[' : '{');
+    if (count == 0) {
+      Put(isArray ? ']' : '}');
       return false;
     }
     if (stack_.size() >= kMaxWriteDepth) {
       throw Error(kErrOutOfStack, u"JsonBag", u"Out of stack space");
     }
     if (ws_) PutAscii("\r\n", 2);
-    stack_.push_back(Frame{node.isArray_ ? nullptr : Store::Names(node), Store::Cells(node),
-                           Store::Tags(node), 0, node.count_});
-    (void)level;
+    stack_.push_back(Frame{names, cells, tags, 0, count});
     return true;
   }
 
@@ -742,6 +767,8 @@ class Writer {
   size_t capacity_ = 0;
   size_t n_ = 0;
   std::vector<Frame> stack_;
+  Cell pairCells_[2] = {};  // the inline pair being written
+  static constexpr uint8_t kPairTags[2] = {kDouble, kDouble};
 };
 
 }  // namespace jsonbag

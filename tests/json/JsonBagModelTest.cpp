@@ -461,5 +461,84 @@ TEST(JsonBagModel, ReadersSharingALargeObjectFindEveryMember) {
   }
 }
 
+// Asks every container below bag for its node, so that the writer meets nodes only.
+void TouchEveryChild(const JsonBag& bag) {
+  for (const auto& [name, value] : bag) {
+    if (value.IsObject()) TouchEveryChild(*value.ObjectAs<JsonBag>());
+  }
+}
+
+TEST(JsonBagModel, SmallParsedChildrenActLikeNodes) {
+  // Empty containers and arrays of two numbers, the commonest children in data, at every
+  // level, beside children of other sizes.
+  const std::string text = R"({"e":[],"o":{},"p":[1.5,-2],"q":[[3,4],[],{},[5],[6,"x"]]})";
+  for (bool ws : {false, true}) {
+    SCOPED_TRACE(ws);
+    auto fresh = Parse(text), touched = Parse(text);
+    fresh->SetWhitespace(ws);
+    touched->SetWhitespace(ws);
+    TouchEveryChild(*touched);
+    EXPECT_EQ(Json(*fresh), Json(*touched));
+    if (!ws) {
+      EXPECT_EQ(Json(*fresh), text);
+    }
+  }
+
+  auto bag = Parse(text);
+  auto p = bag->Item("p").ObjectAs<JsonBag>();
+  ASSERT_TRUE(p);
+  EXPECT_EQ(bag->Item("p").ObjectAs<JsonBag>(), p) << "one node, however often it is read";
+  EXPECT_TRUE(p->IsArray());
+  EXPECT_EQ(p->Count(), 2);
+  EXPECT_EQ(p->Item(2).AsDouble(), -2);
+  p->SetItem(Variant::Null(), 7);
+  bag->Item("e").ObjectAs<JsonBag>()->SetItem(Variant::Null(), "x");
+  bag->Item("o").ObjectAs<JsonBag>()->SetItem("k", true);
+  auto q = bag->Item("q").ObjectAs<JsonBag>();
+  int position = 1;
+  for (const auto& [name, value] : *q) {
+    EXPECT_EQ(value.ObjectAs<JsonBag>(), q->Item(position++).ObjectAs<JsonBag>());
+  }
+  q->Item(1).ObjectAs<JsonBag>()->Remove(1);
+  q->Item(3).ObjectAs<JsonBag>()->SetIsArray(true);
+  EXPECT_EQ(Json(*bag), R"({"e":["x"],"o":{"k":true},"p":[1.5,-2,7],"q":[[4],[],[],[5],[6,"x"]]})");
+  bag.reset();
+  EXPECT_EQ(Json(*p), "[1.5,-2,7]") << "a child outlives its document";
+  EXPECT_EQ(Json(*q), R"([[4],[],[],[5],[6,"x"]])");
+}
+
+TEST(JsonBagModel, ReadersSharingSmallChildrenGetOneNodeEach) {
+  // Three readers ask for the nodes of the same small children while a fourth writes the
+  // document out; every reader must get the same node, and the text must not change.
+  constexpr int kItems = 1200;
+  std::string text = "[";
+  for (int i = 0; i < kItems; ++i) text += i % 3 == 0 ? "[1.25,2]," : i % 3 == 1 ? "[]," : "{},";
+  text.back() = ']';
+  for (int round = 0; round < 20; ++round) {
+    const auto bag = Parse(text);
+    std::vector<std::vector<JsonBag*>> seen(3, std::vector<JsonBag*>(kItems));
+    std::atomic<int> wrongText{0}, ready{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+      readers.emplace_back([&, t] {
+        for (++ready; ready.load() < 4;) std::this_thread::yield();  // all start together
+        if (t == 3) {
+          for (int k = 0; k < 5; ++k) wrongText += Json(*bag) != text;
+          return;
+        }
+        for (int i = 0; i < kItems; ++i) seen[t][i] = bag->Item(i + 1).ObjectAs<JsonBag>().get();
+      });
+    }
+    for (auto& reader : readers) reader.join();
+    ASSERT_EQ(wrongText.load(), 0);
+    for (int i = 0; i < kItems; ++i) {
+      ASSERT_NE(seen[0][i], nullptr);
+      ASSERT_EQ(seen[0][i], seen[1][i]) << i;
+      ASSERT_EQ(seen[0][i], seen[2][i]) << i;
+    }
+    EXPECT_EQ(Json(*bag), text);
+  }
+}
+
 }  // namespace
 }  // namespace kestrola

@@ -133,6 +133,15 @@ TEST(JsonBagParse, DecimalModeReachesEveryChild) {
   auto c = b->Item(2).ObjectAs<JsonBag>();
   EXPECT_EQ(c->Item(u"c").AsDecimal().ToUtf8(), "2.5");
   EXPECT_FALSE(c->Whitespace());
+  // Empty children and pairs of numbers too, in both modes.
+  for (bool decimal : {true, false}) {
+    auto small = Parse(R"({"e":[],"o":{},"p":[1,2.5]})", decimal);
+    for (const char* name : {"e", "o", "p"}) {
+      EXPECT_EQ(small->Item(name).ObjectAs<JsonBag>()->DecimalMode(), decimal) << name;
+    }
+    EXPECT_EQ(small->Item("p").ObjectAs<JsonBag>()->Item(2).VarType(),
+              decimal ? vbDecimal : vbDouble);
+  }
   auto plain = Parse(R"({"a":0.1,"b":[1]})");
   EXPECT_EQ(plain->Item(u"a").VarType(), vbDouble);
   EXPECT_EQ(plain->Item(u"b").ObjectAs<JsonBag>()->Item(1).VarType(), vbDouble);
