@@ -216,6 +216,9 @@ void DestroyCell(Cell& cell, uint8_t tag) {
     case kArray:
       cell.As<std::shared_ptr<VariantArray>>().~shared_ptr();
       break;
+    case kBlock:
+      Store::ReleaseBlock(cell.As<BlockRef>());
+      break;
     default:
       break;
   }
@@ -405,10 +408,15 @@ std::shared_ptr<JsonBag> Store::NewWithBlock(bool isArray, uint32_t n, Arena* ar
 }
 
 void Store::FreeBlock(JsonBag& b) {
-  if (!b.ownBlock_) std::free(b.block_);
+  if (b.arenaBlock_) {
+    Arena::Give(b.block_);
+  } else if (!b.ownBlock_) {
+    std::free(b.block_);
+  }
   b.block_ = nullptr;
   b.ownBlock_ = 0;
   b.compact_ = 0;
+  b.arenaBlock_ = 0;
 }
 
 namespace {
@@ -420,6 +428,18 @@ std::atomic_ref<uint64_t> CellWord(const Cell& cell, int k) {
 }  // namespace
 
 std::shared_ptr<JsonBag> Store::NodeFromCell(const Cell& cell, uint8_t tag) {
+  if (tag == kBlock) {
+    // The node takes over the block as it is; readers still looking at it keep reading the
+    // same memory, which now lives as long as the node.
+    const BlockRef& ref = cell.As<BlockRef>();
+    auto node = Store::NewWithBlock(ref.isArray, 0);
+    node->block_ = ref.block;
+    node->capacity_ = ref.count;
+    node->count_ = ref.count;
+    node->arenaBlock_ = 1;
+    node->decimalMode_ = ref.decimal;
+    return node;
+  }
   if (tag == kPair) {
     auto node = Store::NewWithBlock(true, 2);
     for (int k = 0; k < 2; ++k) {
@@ -454,7 +474,7 @@ const ObjectRef& Store::NodeAt(const Cell& cell, const uint8_t& tag) {
       throw;
     }
     // Readers of a pair may be loading its doubles while the cell is overwritten: they load
-    // them atomically and check the tag afterwards (see ReadPair), so the cell's new words are
+    // them atomically and check the tag afterwards (see ReadInline), so the cell's new words are
     // stored atomically too, after a fence that orders them behind kMaking. The reference is
     // moved into the cell byte for byte, as cells always are.
     alignas(Cell) unsigned char bytes[sizeof(Cell)] = {};
@@ -468,15 +488,46 @@ const ObjectRef& Store::NodeAt(const Cell& cell, const uint8_t& tag) {
   }
 }
 
-bool Store::ReadPair(const Cell& cell, const uint8_t& tag, double out[2]) {
+bool Store::ReadInline(const Cell& cell, const uint8_t& tag, uint8_t expected, Cell& out) {
   std::atomic_ref<uint8_t> shared(const_cast<uint8_t&>(tag));
-  if (shared.load(std::memory_order_acquire) != kPair) return false;
+  if (shared.load(std::memory_order_acquire) != expected) return false;
   const uint64_t words[2] = {CellWord(cell, 0).load(std::memory_order_relaxed),
                              CellWord(cell, 1).load(std::memory_order_relaxed)};
   std::atomic_thread_fence(std::memory_order_acquire);
-  if (shared.load(std::memory_order_relaxed) != kPair) return false;
-  std::memcpy(out, words, sizeof words);
+  if (shared.load(std::memory_order_relaxed) != expected) return false;
+  std::memcpy(out.raw, words, sizeof words);
   return true;
+}
+
+void Store::ReleaseBlock(const BlockRef& top) noexcept {
+  // The blocks below are taken apart from a list rather than by recursion: a document may nest
+  // thousands of levels deep.
+  std::vector<BlockRef> pending;
+  BlockRef ref = top;
+  for (;;) {
+    Cell* cells = BlockCells(ref.block, ref.isArray);
+    uint8_t* tags = BlockTags(ref.block, ref.count, ref.isArray);
+    for (uint32_t i = NextMayHoldReference(tags, 0, ref.count); i < ref.count;
+         i = NextMayHoldReference(tags, i + 1, ref.count)) {
+      if (tags[i] != kBlock) {
+        DestroyCell(cells[i], tags[i]);
+        continue;
+      }
+      try {
+        pending.push_back(cells[i].As<BlockRef>());
+      } catch (const std::bad_alloc&) {
+        ReleaseBlock(cells[i].As<BlockRef>());  // no memory for the list: recurse instead
+      }
+    }
+    if (!ref.isArray) {
+      PackedText* names = BlockNames(ref.block, ref.count);
+      for (uint32_t i = 0; i < ref.count; ++i) DestroyText(names[i]);
+    }
+    Arena::Give(ref.block);
+    if (pending.empty()) return;
+    ref = pending.back();
+    pending.pop_back();
+  }
 }
 
 Variant Store::ValueAt(const JsonBag& b, uint32_t pos) {
@@ -663,7 +714,6 @@ void JsonBag::ReleaseTree() {
   // dropping a deeply nested document does not recurse once per level.
   std::vector<ObjectRef> orphans;
   ReleaseItems(orphans);
-  if (orphans.empty()) return;
   while (!orphans.empty()) {
     ObjectRef node = std::move(orphans.back());
     orphans.pop_back();

@@ -194,8 +194,9 @@ class JsonBag : public Object {
     void* block_ = nullptr;  // the item block, unless the node is compact
     uint8_t smallTags_[8];   // a compact node's kind bytes
   };
-  uint32_t count_ : 28 = 0;
-  uint32_t compact_ : 1 = 0;  // a small parsed node: its block follows it, its tags are inline
+  uint32_t count_ : 27 = 0;
+  uint32_t arenaBlock_ : 1 = 0;  // the block is a parsed one taken from an arena, given back there
+  uint32_t compact_ : 1 = 0;     // a small parsed node: its block follows it, its tags are inline
   uint32_t strict_ : 1 = 0;
   uint32_t scalarRoot_ : 1 = 0;  // a strictly parsed lone value, written back without brackets
   uint32_t errorPlace_ : 1 = 0;  // the last parse failed: its place is kept aside (rarely used)

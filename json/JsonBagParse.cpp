@@ -330,7 +330,13 @@ class Parser {
       frames_.pop_back();
       return;
     } else {
-      child = Store::NewWithBlock(f.isArray, Kept(f.isArray, start, last), arena_);
+      const uint32_t n = Kept(f.isArray, start, last);
+      if (arena_ && Store::BlockBytes(n, f.isArray) <= Arena::kLargest) {
+        KeepBlock(f.isArray, n, start, last);
+        frames_.pop_back();
+        return;
+      }
+      child = Store::NewWithBlock(f.isArray, n, arena_);
       Fill(*child, start, last);
     }
     frames_.pop_back();
@@ -366,6 +372,19 @@ class Parser {
     return true;
   }
 
+  // In a large document a small container gets no node either: its n kept entries [start,
+  // last) move to an item block from the arena, which the parent's pending entry refers to.
+  void KeepBlock(bool isArray, uint32_t n, size_t start, size_t last) {
+    void* block = arena_->Take(Store::BlockBytes(n, isArray));
+    if (!isArray) new (block) ObjHeader{nullptr, 0};
+    FillItems(Store::BlockCells(block, isArray), Store::BlockTags(block, n, isArray),
+              isArray ? nullptr : Store::BlockNames(block, n), start, last);
+    scratch_.resize(start);
+    Entry& e = scratch_.back();
+    new (e.cell.raw) BlockRef{block, n, isArray, decimal_};
+    e.tag = kBlock;
+  }
+
   // Moves entries [first, last) of the scratch stack into node, which is empty.
   void Finish(JsonBag& node, size_t first, size_t last) {
     Store::Allocate(node, Kept(node.isArray_, first, last));
@@ -387,9 +406,11 @@ class Parser {
       for (size_t i = first; i < last; ++i) DestroyEntry(scratch_[i]);
       return;
     }
-    Cell* cells = Store::Cells(node);
-    uint8_t* tags = Store::Tags(node);
-    PackedText* names = node.isArray_ ? nullptr : Store::Names(node);
+    node.count_ = FillItems(Store::Cells(node), Store::Tags(node),
+                            node.isArray_ ? nullptr : Store::Names(node), first, last);
+  }
+  // Moves the kept entries [first, last) to the given parts of a block; returns how many.
+  uint32_t FillItems(Cell* cells, uint8_t* tags, PackedText* names, size_t first, size_t last) {
     uint32_t k = 0;
     for (size_t i = first; i < last; ++i) {
       Entry& e = scratch_[i];
@@ -400,7 +421,7 @@ class Parser {
       e.tag = kDropped;  // moved; nothing left to release
       ++k;
     }
-    node.count_ = k;
+    return k;
   }
 
   // Member names are compared as sixteen bytes: within one parse a text has only one form,

@@ -19,7 +19,9 @@
 // builds every child node in one allocation with its block (see Store::NewWithBlock), taken
 // from an Arena for a large document, except long arrays, whose ordinary block it fills while
 // reading them and then hands over (Store::Adopt); nodes that grow later move to a separately
-// allocated ordinary block.
+// allocated ordinary block. Most parsed children get no node until a reader asks for one:
+// empty containers and pairs of doubles live in the parent's cell, and in a large document
+// other small containers are bare ordinary blocks from the arena (see kBlock).
 
 #include <atomic>
 #include <cstddef>
@@ -29,6 +31,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,10 +42,10 @@
 
 namespace kestrola::jsonbag {
 
-// Where the parser of a large document takes its nodes and long texts from: chunks of
-// kChunkBytes, each aligned to its own size so that the chunk of any address in it is found by
-// masking the address. A chunk counts the allocations still in use and is freed when the last
-// of them is given back, whichever thread does it; while the parse is still carving from it, a
+// Where the parser of a large document takes its nodes, small item blocks and long texts from:
+// chunks of kChunkBytes, each aligned to its own size so that the chunk of any address in it is
+// found by masking the address. A chunk counts the allocations still in use and is freed when the
+// last of them is given back, whichever thread does it; while the parse is still carving from it, a
 // bias keeps the count from reaching zero. So a parsed node still frees its own memory (with
 // its chunk's last neighbour) and may outlive its document, but making it costs a pointer bump
 // instead of a call to malloc. Allocations are rounded to 8 bytes; requests larger than
@@ -299,13 +302,15 @@ enum Tag : uint8_t {
   kByte,
   kArray,  // shared_ptr<VariantArray>
   // A container the parser leaves inside its parent's cell, without a node of its own until a
-  // reader asks for one (Store::NodeAt): most documents hold many empty or tiny containers,
-  // and a node costs far more than the cell. kEmptyArray and kEmptyObject keep the decimal
-  // mode their node is to have in the cell's first byte; kPair is an array of two doubles,
-  // held in the cell's two halves.
+  // reader asks for one (Store::NodeAt): most documents hold many small containers, and a
+  // node (with its shared_ptr control block) costs more than they do. kEmptyArray and
+  // kEmptyObject keep the decimal mode their node is to have in the cell's first byte; kPair
+  // is an array of two doubles, held in the cell's two halves; kBlock is a BlockRef to an
+  // ordinary item block, exactly full, taken from the parse's arena.
   kEmptyArray,
   kEmptyObject,
   kPair,
+  kBlock,
   kMaking,  // such a cell while one reader makes its node; the other readers wait for it
 };
 
@@ -316,7 +321,7 @@ constexpr bool IsInline(uint8_t tag) {
 
 // True when a value of this kind may hold something to release: a text block or a reference.
 constexpr bool MayHoldReference(uint8_t tag) {
-  return tag == kString || tag == kBag || tag == kObject || tag == kArray;
+  return tag == kString || tag == kBag || tag == kObject || tag == kArray || tag == kBlock;
 }
 
 // The first position from i (below n) whose value may hold a reference, or n: sixteen tags
@@ -325,10 +330,12 @@ inline uint32_t NextMayHoldReference(const uint8_t* tags, uint32_t i, uint32_t n
 #if defined(__SSE2__)
   for (; i + 16 <= n; i += 16) {
     const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tags + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kString)),
-                                                  _mm_cmpeq_epi8(t, _mm_set1_epi8(kBag))),
-                                     _mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kObject)),
-                                                  _mm_cmpeq_epi8(t, _mm_set1_epi8(kArray))));
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kString)),
+                                               _mm_cmpeq_epi8(t, _mm_set1_epi8(kBag))),
+                                  _mm_or_si128(_mm_cmpeq_epi8(t, _mm_set1_epi8(kObject)),
+                                               _mm_cmpeq_epi8(t, _mm_set1_epi8(kArray)))),
+                     _mm_cmpeq_epi8(t, _mm_set1_epi8(kBlock)));
     if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)))
       return i + static_cast<uint32_t>(__builtin_ctz(mask));
   }
@@ -351,6 +358,16 @@ struct alignas(8) Cell {
 };
 static_assert(sizeof(ObjectRef) <= 16 && sizeof(Decimal) <= 16 &&
               sizeof(std::shared_ptr<VariantArray>) <= 16);
+
+// What a kBlock cell holds: a parsed container's item block in the ordinary layout, with
+// capacity == count, and what its node is to know when one is made.
+struct BlockRef {
+  void* block;
+  uint32_t count;
+  bool isArray;
+  bool decimal;
+};
+static_assert(sizeof(BlockRef) <= sizeof(Cell) && std::is_trivially_copyable_v<BlockRef>);
 
 // A tag as a reader that may share the node with other readers sees it: another reader may be
 // turning an inline container into a node (kEmptyArray -> kMaking -> kBag) at the same time.
@@ -392,7 +409,7 @@ class Store {
   static constexpr uint32_t kIndexFrom = 8;
   static constexpr uint32_t kCompactMax = sizeof(JsonBag::smallTags_);
   static_assert(kCompactMax <= kIndexFrom);
-  static constexpr uint32_t kMaxCapacity = (1u << 28) - 1;
+  static constexpr uint32_t kMaxCapacity = (1u << 27) - 1;
 
   static size_t BlockBytes(uint32_t cap, bool isArray) {
     return isArray ? size_t{cap} * (kCellBytes + kTagBytes)
@@ -410,6 +427,17 @@ class Store {
     return b.compact_ ? const_cast<char*>(reinterpret_cast<const char*>(&b + 1))
                       : static_cast<char*>(b.block_);
   }
+  // The parts of an ordinary block of cap items.
+  static Cell* BlockCells(void* block, bool isArray) {
+    return reinterpret_cast<Cell*>(static_cast<char*>(block) + (isArray ? 0 : kHeaderBytes));
+  }
+  static PackedText* BlockNames(void* block, uint32_t cap) {
+    return reinterpret_cast<PackedText*>(BlockCells(block, false) + cap);
+  }
+  static uint8_t* BlockTags(void* block, uint32_t cap, bool isArray) {
+    const size_t perItem = isArray ? kCellBytes : kCellBytes + kNameBytes;
+    return reinterpret_cast<uint8_t*>(BlockCells(block, isArray)) + size_t{cap} * perItem;
+  }
   static Cell* Cells(const JsonBag& b) { return reinterpret_cast<Cell*>(Base(b) + CellsOffset(b)); }
   // Objects only: the names follow the cells.
   static PackedText* Names(const JsonBag& b) {
@@ -419,8 +447,7 @@ class Store {
   // The tags follow the cells (arrays) or the names (objects); compact nodes keep them inline.
   static uint8_t* Tags(const JsonBag& b) {
     if (b.compact_) return const_cast<uint8_t*>(b.smallTags_);
-    const size_t perItem = b.isArray_ ? kCellBytes : kCellBytes + kNameBytes;
-    return static_cast<uint8_t*>(b.block_) + CellsOffset(b) + size_t{b.capacity_} * perItem;
+    return BlockTags(b.block_, b.capacity_, b.isArray_);
   }
   // The object's header, or null for a compact object (which has no index).
   static ObjHeader* Header(const JsonBag& b) {
@@ -457,8 +484,11 @@ class Store {
   // Safe for readers sharing the node: one of them makes the node and publishes it with the
   // tag kBag, the others wait for it; all get the same node.
   static const ObjectRef& NodeAt(const Cell& cell, const uint8_t& tag);
-  // The two doubles of an inline pair, unless its node has been made meanwhile (false).
-  static bool ReadPair(const Cell& cell, const uint8_t& tag, double out[2]);
+  // The sixteen bytes of an inline container whose tag is expected, unless its node has been
+  // made meanwhile (false).
+  static bool ReadInline(const Cell& cell, const uint8_t& tag, uint8_t expected, Cell& out);
+  // Takes apart a parsed block (see kBlock) and the blocks below it, and gives it back.
+  static void ReleaseBlock(const BlockRef& ref) noexcept;
   // b's value at pos, as a reader gets it.
   static Variant ValueAt(const JsonBag& b, uint32_t pos);
 

@@ -510,13 +510,23 @@ class Writer {
         PutAscii("{}", 2);
         return false;
       case kPair:
+      case kBlock:
       case kMaking: {
-        double pair[2];
-        if (tag == kPair && Store::ReadPair(cell, tagAt, pair)) {
+        Cell inline_;
+        if (tag == kPair && Store::ReadInline(cell, tagAt, kPair, inline_)) {
           // Written like an array node, from a copy: no container opens inside it, so one
           // copy at a time serves.
-          for (int k = 0; k < 2; ++k) std::memcpy(pairCells_[k].raw, &pair[k], sizeof(double));
+          std::memcpy(pairCells_[0].raw, inline_.raw, sizeof(double));
+          std::memcpy(pairCells_[1].raw, inline_.raw + sizeof(double), sizeof(double));
           return OpenItems(true, nullptr, pairCells_, kPairTags, 2);
+        }
+        if (tag == kBlock && Store::ReadInline(cell, tagAt, kBlock, inline_)) {
+          // The block stays where it is when a reader makes its node meanwhile.
+          const BlockRef& ref = inline_.As<BlockRef>();
+          return OpenItems(ref.isArray,
+                           ref.isArray ? nullptr : Store::BlockNames(ref.block, ref.count),
+                           Store::BlockCells(ref.block, ref.isArray),
+                           Store::BlockTags(ref.block, ref.count, ref.isArray), ref.count);
         }
         // Another reader has made (or is making) its node.
         const ObjectRef& ref = Store::NodeAt(cell, tagAt);

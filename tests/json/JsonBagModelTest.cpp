@@ -254,8 +254,7 @@ using namespace kestrola::testing;
 
 // Parsed children are sized exactly for what they held; they must still grow, shrink and be
 // cleared like nodes built by hand.
-TEST(JsonBagModel, ParsedChildrenGrowShrinkAndClear) {
-  auto bag = Parse(R"({"a":[1,2],"o":{"x":1},"e":[]})");
+void ParsedChildGrowsShrinksAndClears(std::shared_ptr<JsonBag> bag) {
   auto a = std::static_pointer_cast<JsonBag>(bag->Item(u"a").AsObject());
   auto o = std::static_pointer_cast<JsonBag>(bag->Item(u"o").AsObject());
   auto e = std::static_pointer_cast<JsonBag>(bag->Item(u"e").AsObject());
@@ -281,6 +280,13 @@ TEST(JsonBagModel, ParsedChildrenGrowShrinkAndClear) {
   EXPECT_EQ(Json(*a), "[]");
 }
 
+TEST(JsonBagModel, ParsedChildrenGrowShrinkAndClear) {
+  for (size_t blanks : {0, 40000}) {  // a short text, and one long enough for the arena
+    ParsedChildGrowsShrinksAndClears(
+        Parse(R"({"a":[1,2],"o":{"x":1},"e":[]})" + std::string(blanks, ' ')));
+  }
+}
+
 // Parsed children are stored differently by size (small ones inside their own allocation).
 // At every size around that boundary, editing a parsed child must act exactly like editing
 // the same child built item by item: removal, re-adding at the end, in-place replacement and
@@ -296,7 +302,11 @@ TEST(JsonBagModel, ParsedChildrenOfEverySizeEditLikeBuiltOnes) {
                                 "7",
                                 "false",
                                 "[]"};
-  for (int n = 0; n <= 10; ++n) {
+  // Each size twice: in a short text, and in one whose trailing blanks make it long enough
+  // for the parser to keep small children as blocks of a shared arena.
+  for (int run = 0; run < 22; ++run) {
+    const int n = run % 11;
+    const std::string blanks(run < 11 ? 0 : 40000, ' ');
     std::string object = "{", array = "[";
     auto builtObject = JsonBag::Create();
     auto builtArray = JsonBag::Create();
@@ -310,7 +320,7 @@ TEST(JsonBagModel, ParsedChildrenOfEverySizeEditLikeBuiltOnes) {
       builtObject->SetItem(U(name), one->Item(1));
       builtArray->SetItem(Variant::Null(), one->Item(1));
     }
-    auto parsed = Parse(R"({"o":)" + object + R"(},"a":)" + array + "]}");
+    auto parsed = Parse(R"({"o":)" + object + R"(},"a":)" + array + "]}" + blanks);
     auto o = std::static_pointer_cast<JsonBag>(parsed->Item(u"o").AsObject());
     auto a = std::static_pointer_cast<JsonBag>(parsed->Item(u"a").AsObject());
     ASSERT_EQ(Json(*o), Json(*builtObject)) << n;
@@ -469,51 +479,67 @@ void TouchEveryChild(const JsonBag& bag) {
 }
 
 TEST(JsonBagModel, SmallParsedChildrenActLikeNodes) {
-  // Empty containers and arrays of two numbers, the commonest children in data, at every
-  // level, beside children of other sizes.
-  const std::string text = R"({"e":[],"o":{},"p":[1.5,-2],"q":[[3,4],[],{},[5],[6,"x"]]})";
-  for (bool ws : {false, true}) {
-    SCOPED_TRACE(ws);
-    auto fresh = Parse(text), touched = Parse(text);
-    fresh->SetWhitespace(ws);
-    touched->SetWhitespace(ws);
-    TouchEveryChild(*touched);
-    EXPECT_EQ(Json(*fresh), Json(*touched));
-    if (!ws) {
-      EXPECT_EQ(Json(*fresh), text);
+  // Empty containers, arrays of two numbers and other small children at every level: in a
+  // short text, and in one whose trailing blanks make it long enough for the parser to keep
+  // small children as blocks of a shared arena.
+  const std::string text =
+      R"({"e":[],"o":{},"p":[1.5,-2],"q":[[3,4],[],{},[5],[6,"x"]],"s":{"t":{"u":[true]}}})";
+  for (size_t blanks : {0, 40000}) {
+    SCOPED_TRACE(blanks);
+    const std::string padded = text + std::string(blanks, ' ');
+    for (bool ws : {false, true}) {
+      auto fresh = Parse(padded), touched = Parse(padded);
+      fresh->SetWhitespace(ws);
+      touched->SetWhitespace(ws);
+      TouchEveryChild(*touched);
+      EXPECT_EQ(Json(*fresh), Json(*touched)) << ws;
+      if (!ws) {
+        EXPECT_EQ(Json(*fresh), text);
+      }
     }
-  }
 
-  auto bag = Parse(text);
-  auto p = bag->Item("p").ObjectAs<JsonBag>();
-  ASSERT_TRUE(p);
-  EXPECT_EQ(bag->Item("p").ObjectAs<JsonBag>(), p) << "one node, however often it is read";
-  EXPECT_TRUE(p->IsArray());
-  EXPECT_EQ(p->Count(), 2);
-  EXPECT_EQ(p->Item(2).AsDouble(), -2);
-  p->SetItem(Variant::Null(), 7);
-  bag->Item("e").ObjectAs<JsonBag>()->SetItem(Variant::Null(), "x");
-  bag->Item("o").ObjectAs<JsonBag>()->SetItem("k", true);
-  auto q = bag->Item("q").ObjectAs<JsonBag>();
-  int position = 1;
-  for (const auto& [name, value] : *q) {
-    EXPECT_EQ(value.ObjectAs<JsonBag>(), q->Item(position++).ObjectAs<JsonBag>());
+    auto bag = Parse(padded);
+    auto p = bag->Item("p").ObjectAs<JsonBag>();
+    ASSERT_TRUE(p);
+    EXPECT_EQ(bag->Item("p").ObjectAs<JsonBag>(), p) << "one node, however often it is read";
+    EXPECT_TRUE(p->IsArray());
+    EXPECT_EQ(p->Count(), 2);
+    EXPECT_EQ(p->Item(2).AsDouble(), -2);
+    p->SetItem(Variant::Null(), 7);
+    bag->Item("e").ObjectAs<JsonBag>()->SetItem(Variant::Null(), "x");
+    bag->Item("o").ObjectAs<JsonBag>()->SetItem("k", true);
+    auto q = bag->Item("q").ObjectAs<JsonBag>();
+    int position = 1;
+    for (const auto& [name, value] : *q) {
+      EXPECT_EQ(value.ObjectAs<JsonBag>(), q->Item(position++).ObjectAs<JsonBag>());
+    }
+    q->Item(1).ObjectAs<JsonBag>()->Remove(1);
+    q->Item(3).ObjectAs<JsonBag>()->SetIsArray(true);
+    auto u = bag->Item("s").ObjectAs<JsonBag>()->Item("t").ObjectAs<JsonBag>()->Item("u");
+    bag->Remove("s");
+    EXPECT_EQ(Json(*bag),
+              R"({"e":["x"],"o":{"k":true},"p":[1.5,-2,7],"q":[[4],[],[],[5],[6,"x"]]})");
+    bag.reset();
+    EXPECT_EQ(Json(*p), "[1.5,-2,7]") << "a child outlives its document";
+    EXPECT_EQ(Json(*q), R"([[4],[],[],[5],[6,"x"]])");
+    EXPECT_EQ(Json(*u.ObjectAs<JsonBag>()), "[true]");
   }
-  q->Item(1).ObjectAs<JsonBag>()->Remove(1);
-  q->Item(3).ObjectAs<JsonBag>()->SetIsArray(true);
-  EXPECT_EQ(Json(*bag), R"({"e":["x"],"o":{"k":true},"p":[1.5,-2,7],"q":[[4],[],[],[5],[6,"x"]]})");
-  bag.reset();
-  EXPECT_EQ(Json(*p), "[1.5,-2,7]") << "a child outlives its document";
-  EXPECT_EQ(Json(*q), R"([[4],[],[],[5],[6,"x"]])");
+  // The deepest document the parser takes, kept as blocks, is written and dropped.
+  const std::string deep =
+      std::string(JsonBag::kMaxDepth - 1, '[') + "[1]" + std::string(JsonBag::kMaxDepth - 1, ']');
+  EXPECT_EQ(Json(*Parse(deep + std::string(40000, ' '))), deep);
 }
 
 TEST(JsonBagModel, ReadersSharingSmallChildrenGetOneNodeEach) {
   // Three readers ask for the nodes of the same small children while a fourth writes the
-  // document out; every reader must get the same node, and the text must not change.
-  constexpr int kItems = 1200;
+  // document out; every reader must get the same node, and the text must not change. The
+  // document is long enough for the parser to keep its small children as arena blocks.
+  constexpr int kItems = 4000;
+  const char* kinds[] = {"[1.25,2]", "[]", "{}", R"({"a":1,"b":[1,2,3]})", "[null,\"t\"]"};
   std::string text = "[";
-  for (int i = 0; i < kItems; ++i) text += i % 3 == 0 ? "[1.25,2]," : i % 3 == 1 ? "[]," : "{},";
+  for (int i = 0; i < kItems; ++i) text += std::string(kinds[i % 5]) + ",";
   text.back() = ']';
+  ASSERT_GT(text.size(), 32768u);
   for (int round = 0; round < 20; ++round) {
     const auto bag = Parse(text);
     std::vector<std::vector<JsonBag*>> seen(3, std::vector<JsonBag*>(kItems));
