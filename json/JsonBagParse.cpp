@@ -438,17 +438,25 @@ class Parser {
     std::memcpy(x, &t, sizeof x);
     return static_cast<uint32_t>(HashStep(HashStep(0, x[0]), x[1]) >> 16);
   }
-  // Zeroes the bytes of an inline narrow text past its end.
-  static void ClearUnused(PackedText& t) {
-    const size_t used = t.tag - PackedText::kNarrowTag;
+  // Makes out the inline narrow text of the n (at most kInlineNarrow) bytes at src, reading
+  // sixteen bytes there. A name keeps the bytes past its end zero. On little-endian machines
+  // the text is put together in registers and stored once: reading a just-stored PackedText
+  // back to clear it would stall on the store of its tag.
+  static void StoreShortNarrow(PackedText& out, const unsigned char* src, size_t n, bool isName) {
+    const uint16_t tag = static_cast<uint16_t>(PackedText::kNarrowTag + n);
     if constexpr (std::endian::native == std::endian::little) {
       uint64_t w[2];
-      std::memcpy(w, &t, sizeof w);
-      w[0] &= used >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * used)) - 1;
-      w[1] &= (used <= 8 ? 0 : (uint64_t{1} << (8 * (used - 8))) - 1) | uint64_t{0xFFFF} << 48;
-      std::memcpy(&t, w, sizeof w);  // the top two bytes are the tag
+      std::memcpy(w, src, sizeof w);
+      if (isName) {
+        w[0] &= n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+        w[1] &= n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
+      }
+      w[1] = (w[1] & ~(uint64_t{0xFFFF} << 48)) | uint64_t{tag} << 48;  // the top two bytes
+      std::memcpy(&out, w, sizeof w);
     } else {
-      std::memset(t.bytes + used, 0, sizeof t.bytes - used);
+      std::memcpy(&out, src, sizeof out);
+      out.tag = tag;
+      if (isName) std::memset(out.bytes + n, 0, sizeof out.bytes - n);
     }
   }
 
@@ -766,9 +774,7 @@ class Scanner : public Parser {
       if (kUtf8 && chars.n <= PackedText::kInlineNarrow && begin + 16 <= len_) {
         // A short ASCII string: one fixed-size copy (the bytes past its end are not used).
         pos_ = p;  // something follows: the text goes on for at least sixteen bytes
-        std::memcpy(&out, s_ + begin, sizeof out);
-        out.tag = static_cast<uint16_t>(PackedText::kNarrowTag + chars.n);
-        if (isName) ClearUnused(out);
+        StoreShortNarrow(out, reinterpret_cast<const unsigned char*>(s_ + begin), chars.n, isName);
         return;
       }
     } else if (p < len_ && s_[p] < 0x20) {

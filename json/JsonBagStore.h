@@ -160,10 +160,23 @@ inline uint64_t HashStep(uint64_t h, uint64_t word) {
   h = (h ^ word) * 0x9E3779B97F4A7C15ull;
   return h ^ (h >> 29);
 }
+// The first min(n, 8) units of s as the bytes of a word, zero above them; n > 0. Every load
+// has a fixed size and stays inside s[0..n): a copy of variable size would go through memory
+// and stall the hash on reading it back.
 inline uint64_t EightUnits(const unsigned char* s, size_t n) {
-  uint64_t w = 0;
-  std::memcpy(&w, s, n < 8 ? n : 8);
-  return w;
+  uint64_t w;
+  if (n >= 8) {
+    std::memcpy(&w, s, 8);
+    return w;
+  }
+  if (n >= 4) {
+    // Two four-byte loads that overlap: the shared bytes are the same in both.
+    uint32_t lo, hi;
+    std::memcpy(&lo, s, 4);
+    std::memcpy(&hi, s + n - 4, 4);
+    return uint64_t{lo} | uint64_t{hi} << (8 * (n - 4));
+  }
+  return uint64_t{s[0]} | uint64_t{s[n / 2]} << (8 * (n / 2)) | uint64_t{s[n - 1]} << (8 * (n - 1));
 }
 inline uint64_t EightUnits(const char16_t* s, size_t n) {
 #if defined(__SSE2__)
@@ -218,8 +231,22 @@ struct Chars {
   bool Equals(std::u16string_view s) const { return Equals(s.data(), s.size()); }
   bool Equals(const Chars& o) const {
     if (o.n != n) return false;
-    if (narrow == o.narrow) return std::memcmp(p, o.p, narrow ? n : n * sizeof(char16_t)) == 0;
-    return narrow ? Equals(o.Wide(), o.n) : o.Equals(Wide(), n);
+    if (narrow != o.narrow) return narrow ? Equals(o.Wide(), o.n) : o.Equals(Wide(), n);
+    const size_t bytes = narrow ? n : n * sizeof(char16_t);
+    if (bytes < 8) return std::memcmp(p, o.p, bytes) == 0;
+    // Long member names are compared here on every repetition: a word at a time, the last
+    // word overlapping the one before it.
+    const auto* a = static_cast<const unsigned char*>(p);
+    const auto* b = static_cast<const unsigned char*>(o.p);
+    uint64_t x, y, diff = 0;
+    for (size_t i = 0; i + 8 < bytes; i += 8) {
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      diff |= x ^ y;
+    }
+    std::memcpy(&x, a + bytes - 8, 8);
+    std::memcpy(&y, b + bytes - 8, 8);
+    return (diff | (x ^ y)) == 0;
   }
 };
 
