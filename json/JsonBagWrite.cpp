@@ -78,11 +78,20 @@ constexpr auto kDigitPairs = [] {
   return t;
 }();
 
+// The digit pairs "00".."99" as code units of Char, so that a pair is stored at once.
+template <class Char>
+constexpr auto kWidePairs = [] {
+  struct Table {
+    Char v[200];
+  } t{};
+  for (int i = 0; i < 200; ++i) t.v[i] = static_cast<Char>(kDigitPairs.v[i]);
+  return t;
+}();
+
 // Writes the two digits of v (below 100) at p.
 template <class Char>
 inline void PutPair(Char* p, uint32_t v) {
-  p[0] = static_cast<Char>(kDigitPairs.v[2 * v]);
-  p[1] = static_cast<Char>(kDigitPairs.v[2 * v + 1]);
+  std::memcpy(p, &kWidePairs<Char>.v[2 * v], 2 * sizeof(Char));
 }
 
 // Writes v (below 10^8) as exactly eight digits at p, leading zeros included.
