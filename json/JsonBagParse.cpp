@@ -438,6 +438,23 @@ class Parser {
     std::memcpy(x, &t, sizeof x);
     return static_cast<uint32_t>(HashStep(HashStep(0, x[0]), x[1]) >> 16);
   }
+  // The bytes of an inline narrow text of n units that StoreShortNarrow keeps, as masks of its
+  // two words (little-endian), without the tag: for a value all of them, for a name only its
+  // own. A table lookup, since lengths vary from one text to the next.
+  static constexpr auto kKeptBytes = [] {
+    struct Table {
+      uint64_t m[2][PackedText::kInlineNarrow + 1][2];
+    } t{};
+    for (size_t n = 0; n <= PackedText::kInlineNarrow; ++n) {
+      const uint64_t all = ~uint64_t{0}, untagged = all >> 16;
+      t.m[0][n][0] = all;
+      t.m[0][n][1] = untagged;
+      t.m[1][n][0] = n >= 8 ? all : (uint64_t{1} << (8 * n)) - 1;
+      t.m[1][n][1] = n <= 8 ? 0 : ((uint64_t{1} << (8 * (n - 8))) - 1) & untagged;
+    }
+    return t;
+  }();
+
   // Makes out the inline narrow text of the n (at most kInlineNarrow) bytes at src, reading
   // sixteen bytes there. A name keeps the bytes past its end zero. On little-endian machines
   // the text is put together in registers and stored once: reading a just-stored PackedText
@@ -447,11 +464,9 @@ class Parser {
     if constexpr (std::endian::native == std::endian::little) {
       uint64_t w[2];
       std::memcpy(w, src, sizeof w);
-      if (isName) {
-        w[0] &= n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
-        w[1] &= n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
-      }
-      w[1] = (w[1] & ~(uint64_t{0xFFFF} << 48)) | uint64_t{tag} << 48;  // the top two bytes
+      const uint64_t* keep = kKeptBytes.m[isName][n];
+      w[0] &= keep[0];
+      w[1] = (w[1] & keep[1]) | uint64_t{tag} << 48;  // the top two bytes
       std::memcpy(&out, w, sizeof w);
     } else {
       std::memcpy(&out, src, sizeof out);
@@ -756,12 +771,17 @@ class Scanner : public Parser {
     }
   }
 
+  // True when the text at pos_ starts with word, of n (4 or 5) ASCII letters: its first four
+  // code units are compared as one word, with no branch per letter.
   bool Matches(const char* word, size_t n) const {
     if (len_ - pos_ < n) return false;
-    for (size_t k = 0; k < n; ++k) {
-      if (s_[pos_ + k] != static_cast<unsigned char>(word[k])) return false;
+    uint64_t text = 0, want = 0;
+    std::memcpy(&text, s_ + pos_, 4 * sizeof(Unit));
+    for (size_t k = 0; k < 4; ++k) {
+      Unit u = static_cast<unsigned char>(word[k]);
+      std::memcpy(reinterpret_cast<char*>(&want) + k * sizeof(Unit), &u, sizeof(Unit));
     }
-    return true;
+    return text == want && (n == 4 || s_[pos_ + 4] == static_cast<unsigned char>(word[4]));
   }
 
   // The string whose opening quote was just read.
