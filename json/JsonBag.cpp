@@ -505,23 +505,31 @@ void Store::ReleaseBlock(const BlockRef& top) noexcept {
   std::vector<BlockRef> pending;
   BlockRef ref = top;
   for (;;) {
-    Cell* cells = BlockCells(ref.block, ref.isArray);
-    uint8_t* tags = BlockTags(ref.block, ref.count, ref.isArray);
-    for (uint32_t i = NextMayHoldReference(tags, 0, ref.count); i < ref.count;
-         i = NextMayHoldReference(tags, i + 1, ref.count)) {
-      if (tags[i] != kBlock) {
-        DestroyCell(cells[i], tags[i]);
-        continue;
+    // A plain block (numbers and short texts only, most of them) is given back unread.
+    if (!ref.plain) {
+      Cell* cells = BlockCells(ref.block, ref.isArray);
+      uint8_t* tags = BlockTags(ref.block, ref.count, ref.isArray);
+      for (uint32_t i = NextMayHoldReference(tags, 0, ref.count); i < ref.count;
+           i = NextMayHoldReference(tags, i + 1, ref.count)) {
+        if (tags[i] != kBlock) {
+          DestroyCell(cells[i], tags[i]);
+          continue;
+        }
+        const BlockRef& child = cells[i].As<BlockRef>();
+        if (child.plain) {
+          Arena::Give(child.block);
+          continue;
+        }
+        try {
+          pending.push_back(child);
+        } catch (const std::bad_alloc&) {
+          ReleaseBlock(child);  // no memory for the list: recurse instead
+        }
       }
-      try {
-        pending.push_back(cells[i].As<BlockRef>());
-      } catch (const std::bad_alloc&) {
-        ReleaseBlock(cells[i].As<BlockRef>());  // no memory for the list: recurse instead
+      if (!ref.isArray) {
+        PackedText* names = BlockNames(ref.block, ref.count);
+        for (uint32_t i = 0; i < ref.count; ++i) DestroyText(names[i]);
       }
-    }
-    if (!ref.isArray) {
-      PackedText* names = BlockNames(ref.block, ref.count);
-      for (uint32_t i = 0; i < ref.count; ++i) DestroyText(names[i]);
     }
     Arena::Give(ref.block);
     if (pending.empty()) return;

@@ -377,11 +377,16 @@ class Parser {
   void KeepBlock(bool isArray, uint32_t n, size_t start, size_t last) {
     void* block = arena_->Take(Store::BlockBytes(n, isArray));
     if (!isArray) new (block) ObjHeader{nullptr, 0};
+    unsigned refs = 0;  // array entries have empty names
+    for (size_t i = start; i < last; ++i) {
+      const Entry& e = scratch_[i];
+      refs |= unsigned{MayHoldReference(e.tag)} | unsigned{e.name.tag == PackedText::kHeap};
+    }
     FillItems(Store::BlockCells(block, isArray), Store::BlockTags(block, n, isArray),
               isArray ? nullptr : Store::BlockNames(block, n), start, last);
     scratch_.resize(start);
     Entry& e = scratch_.back();
-    new (e.cell.raw) BlockRef{block, n, isArray, decimal_};
+    new (e.cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0};
     e.tag = kBlock;
   }
 
