@@ -133,14 +133,21 @@ TEST(JsonBagParse, DecimalModeReachesEveryChild) {
   auto c = b->Item(2).ObjectAs<JsonBag>();
   EXPECT_EQ(c->Item(u"c").AsDecimal().ToUtf8(), "2.5");
   EXPECT_FALSE(c->Whitespace());
-  // Empty children and pairs of numbers too, in both modes.
+  // Small children of every form too, in both modes, in a short text and in one long enough
+  // for the parser to keep them as arena blocks.
   for (bool decimal : {true, false}) {
-    auto small = Parse(R"({"e":[],"o":{},"p":[1,2.5]})", decimal);
-    for (const char* name : {"e", "o", "p"}) {
-      EXPECT_EQ(small->Item(name).ObjectAs<JsonBag>()->DecimalMode(), decimal) << name;
+    for (size_t blanks : {0, 40000}) {
+      auto small =
+          Parse(R"({"e":[],"o":{},"p":[1,2.5],"t":[1,2,3],"u":{"v":4}})" + std::string(blanks, ' '),
+                decimal);
+      for (const char* name : {"e", "o", "p", "t", "u"}) {
+        EXPECT_EQ(small->Item(name).ObjectAs<JsonBag>()->DecimalMode(), decimal) << name;
+      }
+      EXPECT_EQ(small->Item("p").ObjectAs<JsonBag>()->Item(2).VarType(),
+                decimal ? vbDecimal : vbDouble);
+      EXPECT_EQ(small->Item("u").ObjectAs<JsonBag>()->Item("v").VarType(),
+                decimal ? vbDecimal : vbDouble);
     }
-    EXPECT_EQ(small->Item("p").ObjectAs<JsonBag>()->Item(2).VarType(),
-              decimal ? vbDecimal : vbDouble);
   }
   auto plain = Parse(R"({"a":0.1,"b":[1]})");
   EXPECT_EQ(plain->Item(u"a").VarType(), vbDouble);
