@@ -39,7 +39,10 @@ concept Utf8Text = std::is_convertible_v<const T&, std::string_view>;
 // Storage is compact: one block per node holds the values (16 bytes each plus a one-byte kind
 // tag) and, for objects, the member names; an object of more than a few members gets a hash
 // index on its first lookup by name, so a member is found by name and an item by position in
-// constant time. Reading a node from several threads at once is safe; changing it is not.
+// constant time. A parsed document makes the nodes of most small children (empty ones, pairs
+// of numbers, and in a large document any small one) only when they are first read; it is the
+// same node on every later read. Reading a node from several threads at once is safe; changing
+// it is not.
 class JsonBag : public Object {
  public:
   JsonBag();
