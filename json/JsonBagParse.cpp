@@ -658,6 +658,11 @@ class Scanner : public Parser {
 
   void SkipWs() {
     if (pos_ < len_ && s_[pos_] > ' ') return;  // compact text: nothing to skip
+    // One blank before the next token (", " and ": " in much text): no block scan for it.
+    if (pos_ + 1 < len_ && s_[pos_ + 1] > ' ' && IsWs(s_[pos_])) {
+      ++pos_;
+      return;
+    }
     size_t p = pos_;
 #if defined(__SSE2__)
     // Indented text has long runs of blanks: look at sixteen bytes at a time.
