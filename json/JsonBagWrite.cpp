@@ -521,17 +521,17 @@ class Writer {
       case kPair:
       case kBlock:
       case kMaking: {
-        Cell inline_;
-        if (tag == kPair && Store::ReadInline(cell, tagAt, kPair, inline_)) {
+        Cell copy;
+        if (tag == kPair && Store::ReadInline(cell, tagAt, kPair, copy)) {
           // Written like an array node, from a copy: no container opens inside it, so one
           // copy at a time serves.
-          std::memcpy(pairCells_[0].raw, inline_.raw, sizeof(double));
-          std::memcpy(pairCells_[1].raw, inline_.raw + sizeof(double), sizeof(double));
+          std::memcpy(pairCells_[0].raw, copy.raw, sizeof(double));
+          std::memcpy(pairCells_[1].raw, copy.raw + sizeof(double), sizeof(double));
           return OpenItems(true, nullptr, pairCells_, kPairTags, 2);
         }
-        if (tag == kBlock && Store::ReadInline(cell, tagAt, kBlock, inline_)) {
+        if (tag == kBlock && Store::ReadInline(cell, tagAt, kBlock, copy)) {
           // The block stays where it is when a reader makes its node meanwhile.
-          const BlockRef& ref = inline_.As<BlockRef>();
+          const BlockRef& ref = copy.As<BlockRef>();
           return OpenItems(ref.isArray,
                            ref.isArray ? nullptr : Store::BlockNames(ref.block, ref.count),
                            Store::BlockCells(ref.block, ref.isArray),
