@@ -54,12 +54,22 @@ thread_local WaitingGives waiting;
 }  // namespace
 
 void Arena::Give(void* p) noexcept {
-  auto* chunk = reinterpret_cast<ChunkHead*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkBytes - 1));
+  ChunkHead* chunk = ChunkOf(p);
   if (chunk != waiting.chunk) {
     Settle();
     waiting.chunk = chunk;
   }
   ++waiting.count;
+}
+
+bool Arena::Fold(void* p) noexcept {
+  if (ChunkOf(p) != chunk_) return false;
+  --taken_;
+  return true;
+}
+
+void Arena::Unfold(void* p) noexcept {
+  ChunkOf(p)->live.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Arena::Settle() noexcept {
@@ -432,6 +442,20 @@ std::shared_ptr<JsonBag> Store::NodeFromCell(const Cell& cell, uint8_t tag) {
     // The node takes over the block as it is; readers still looking at it keep reading the
     // same memory, which now lives as long as the node.
     const BlockRef& ref = cell.As<BlockRef>();
+    // The node may give its block back (when it grows) while the children the block kept
+    // (folded ones) live on: they count on their own from now on. Readers may be loading
+    // these cells (see ReadInline), so the word with the flag is stored atomically.
+    Cell* cells = BlockCells(ref.block, ref.isArray);
+    const uint8_t* tags = BlockTags(ref.block, ref.count, ref.isArray);
+    for (uint32_t i = 0; i < ref.count; ++i) {
+      if (tags[i] != kBlock || !cells[i].As<BlockRef>().folded) continue;
+      Arena::Unfold(cells[i].As<BlockRef>().block);
+      Cell unfolded = cells[i];
+      unfolded.As<BlockRef>().folded = false;
+      uint64_t word;
+      std::memcpy(&word, unfolded.raw + 8, sizeof word);
+      CellWord(cells[i], 1).store(word, std::memory_order_relaxed);
+    }
     auto node = Store::NewWithBlock(ref.isArray, 0);
     node->block_ = ref.block;
     node->capacity_ = ref.count;
@@ -502,6 +526,7 @@ bool Store::ReadInline(const Cell& cell, const uint8_t& tag, uint8_t expected, C
 void Store::ReleaseBlock(const BlockRef& top) noexcept {
   // The blocks below are taken apart from a list rather than by recursion: a document may nest
   // thousands of levels deep.
+  if (top.folded) return;  // its parent block's allocation keeps it (never so in a node)
   std::vector<BlockRef> pending;
   BlockRef ref = top;
   for (;;) {
@@ -516,6 +541,7 @@ void Store::ReleaseBlock(const BlockRef& top) noexcept {
           continue;
         }
         const BlockRef& child = cells[i].As<BlockRef>();
+        if (child.folded) continue;  // this block's allocation keeps it
         if (child.plain) {
           Arena::Give(child.block);
           continue;

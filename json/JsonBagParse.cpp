@@ -389,14 +389,24 @@ class Parser {
     if (!isArray) new (block) ObjHeader{nullptr, 0};
     unsigned refs = 0;  // array entries have empty names
     for (size_t i = start; i < last; ++i) {
-      const Entry& e = scratch_[i];
-      refs |= unsigned{MayHoldReference(e.tag)} | unsigned{e.name.tag == PackedText::kHeap};
+      Entry& e = scratch_[i];
+      refs |= unsigned{e.name.tag == PackedText::kHeap};
+      if (e.tag == kBlock) {
+        // A plain child in this block's chunk is kept by this block's allocation: releasing
+        // this block then need not look at it, and this block may stay plain.
+        BlockRef& child = e.cell.As<BlockRef>();
+        if (child.plain && arena_->Fold(child.block)) {
+          child.folded = true;
+          continue;
+        }
+      }
+      refs |= unsigned{MayHoldReference(e.tag)};
     }
     FillItems(Store::BlockCells(block, isArray), Store::BlockTags(block, n, isArray),
               isArray ? nullptr : Store::BlockNames(block, n), start, last);
     scratch_.resize(start);
     Entry& e = scratch_.back();
-    new (e.cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0};
+    new (e.cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0, false};
     e.tag = kBlock;
   }
 

@@ -73,11 +73,19 @@ class Arena {
   static void Give(void* p) noexcept;
   // Settles this thread's waiting gives (called when a node has taken a tree apart).
   static void Settle() noexcept;
+  // When p lies in the chunk this arena carves now, p stops counting on its own (returns
+  // true): the allocation just taken, in the same chunk, keeps the chunk for it from now on.
+  bool Fold(void* p) noexcept;
+  // A folded allocation counts on its own again (its chunk is still kept by another one).
+  static void Unfold(void* p) noexcept;
 
  private:
   struct alignas(16) ChunkHead {
     std::atomic<uint64_t> live;  // allocations in use, plus kOpen while an arena carves from it
   };
+  static ChunkHead* ChunkOf(void* p) {
+    return reinterpret_cast<ChunkHead*>(reinterpret_cast<uintptr_t>(p) & ~(kChunkBytes - 1));
+  }
   static constexpr uint64_t kOpen = uint64_t{1} << 62;
   static_assert(sizeof(ChunkHead) + kLargest + kNodeOverhead <= kChunkBytes,
                 "every request fits in a fresh chunk");
@@ -410,7 +418,8 @@ struct BlockRef {
   uint32_t count;
   bool isArray;
   bool decimal;
-  bool plain;  // nothing in the block to release: releasing it need not look into it
+  bool plain;   // nothing in the block to release but the block: it need not be read
+  bool folded;  // a plain block that its parent block's allocation keeps (Arena::Fold)
 };
 static_assert(sizeof(BlockRef) <= sizeof(Cell) && std::is_trivially_copyable_v<BlockRef>);
 

@@ -520,13 +520,14 @@ TEST(JsonBagModel, SmallParsedChildrenActLikeNodes) {
     }
     q->Item(1).ObjectAs<JsonBag>()->Remove(1);
     q->Item(3).ObjectAs<JsonBag>()->SetIsArray(true);
+    q->SetItem(Variant::Null(), 9);  // grows into a new block; [5] and [6,"x"] go along unread
     auto u = bag->Item("s").ObjectAs<JsonBag>()->Item("t").ObjectAs<JsonBag>()->Item("u");
     bag->Remove("s");
     EXPECT_EQ(Json(*bag),
-              R"({"e":["x"],"o":{"k":true},"p":[1.5,-2,7],"q":[[4],[],[],[5],[6,"x"]]})");
+              R"({"e":["x"],"o":{"k":true},"p":[1.5,-2,7],"q":[[4],[],[],[5],[6,"x"],9]})");
     bag.reset();
     EXPECT_EQ(Json(*p), "[1.5,-2,7]") << "a child outlives its document";
-    EXPECT_EQ(Json(*q), R"([[4],[],[],[5],[6,"x"]])");
+    EXPECT_EQ(Json(*q), R"([[4],[],[],[5],[6,"x"],9])");
     EXPECT_EQ(Json(*u.ObjectAs<JsonBag>()), "[true]");
   }
   // The deepest document the parser takes, kept as blocks, is written and dropped.
