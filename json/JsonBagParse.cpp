@@ -293,6 +293,20 @@ class Parser {
   }
 
   SharedChars* Intern(const Chars& t) {
+    // Long names mostly come in the same order again (the members of the records of a list):
+    // the name that followed the previous one last time is tried first, without hashing.
+    Follower& follow =
+        followers_[(reinterpret_cast<uintptr_t>(lastInterned_) >> 4) % std::size(followers_)];
+    if (follow.after == lastInterned_ && follow.next &&
+        Chars{follow.next->Data(), follow.next->length, follow.next->narrow != 0}.Equals(t)) {
+      return lastInterned_ = follow.next;
+    }
+    SharedChars* c = Lookup(t);
+    follow = Follower{lastInterned_, c};
+    return lastInterned_ = c;
+  }
+
+  SharedChars* Lookup(const Chars& t) {
     if (internCount_ * 2 + 2 > interned_.size()) GrowIntern();
     size_t mask = interned_.size() - 1;
     size_t slot = t.Hash() & mask;
@@ -580,6 +594,13 @@ class Parser {
   std::string num_;
   std::vector<SharedChars*> interned_;
   size_t internCount_ = 0;
+  // Which interned name came after which, last time (both held by interned_).
+  struct Follower {
+    SharedChars* after = nullptr;
+    SharedChars* next = nullptr;
+  };
+  Follower followers_[64];
+  SharedChars* lastInterned_ = nullptr;
   std::vector<uint32_t> seen_;
 };
 
