@@ -435,16 +435,24 @@ std::atomic_ref<uint64_t> CellWord(const Cell& cell, int k) {
   return std::atomic_ref<uint64_t>(reinterpret_cast<uint64_t*>(const_cast<Cell&>(cell).raw)[k]);
 }
 
+// Overwrites a cell that readers may be loading at the same time (see Store::ReadInline): its
+// words are stored atomically.
+void StoreShared(const Cell& cell, const unsigned char (&bytes)[sizeof(Cell)]) {
+  uint64_t words[2];
+  std::memcpy(words, bytes, sizeof words);
+  CellWord(cell, 0).store(words[0], std::memory_order_relaxed);
+  CellWord(cell, 1).store(words[1], std::memory_order_relaxed);
+}
+
 }  // namespace
 
 std::shared_ptr<JsonBag> Store::NodeFromCell(const Cell& cell, uint8_t tag) {
   if (tag == kBlock) {
     // The node takes over the block as it is; readers still looking at it keep reading the
-    // same memory, which now lives as long as the node.
+    // same memory, which now lives as long as the node. The node may give the block back
+    // (when it grows) while the children the block kept (folded ones) live on: they count on
+    // their own from now on.
     const BlockRef& ref = cell.As<BlockRef>();
-    // The node may give its block back (when it grows) while the children the block kept
-    // (folded ones) live on: they count on their own from now on. Readers may be loading
-    // these cells (see ReadInline), so the word with the flag is stored atomically.
     Cell* cells = BlockCells(ref.block, ref.isArray);
     const uint8_t* tags = BlockTags(ref.block, ref.count, ref.isArray);
     for (uint32_t i = 0; i < ref.count; ++i) {
@@ -452,9 +460,7 @@ std::shared_ptr<JsonBag> Store::NodeFromCell(const Cell& cell, uint8_t tag) {
       Arena::Unfold(cells[i].As<BlockRef>().block);
       Cell unfolded = cells[i];
       unfolded.As<BlockRef>().folded = false;
-      uint64_t word;
-      std::memcpy(&word, unfolded.raw + 8, sizeof word);
-      CellWord(cells[i], 1).store(word, std::memory_order_relaxed);
+      StoreShared(cells[i], unfolded.raw);
     }
     auto node = Store::NewWithBlock(ref.isArray, 0);
     node->block_ = ref.block;
@@ -501,13 +507,10 @@ const ObjectRef& Store::NodeAt(const Cell& cell, const uint8_t& tag) {
     // them atomically and check the tag afterwards (see ReadInline), so the cell's new words are
     // stored atomically too, after a fence that orders them behind kMaking. The reference is
     // moved into the cell byte for byte, as cells always are.
-    alignas(Cell) unsigned char bytes[sizeof(Cell)] = {};
-    new (bytes) ObjectRef(std::move(node));
-    uint64_t words[2];
-    std::memcpy(words, bytes, sizeof words);
+    Cell bytes{};
+    new (bytes.raw) ObjectRef(std::move(node));
     std::atomic_thread_fence(std::memory_order_release);
-    CellWord(cell, 0).store(words[0], std::memory_order_relaxed);
-    CellWord(cell, 1).store(words[1], std::memory_order_relaxed);
+    StoreShared(cell, bytes.raw);
     shared.store(kBag, std::memory_order_release);
   }
 }

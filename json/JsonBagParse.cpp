@@ -297,8 +297,7 @@ class Parser {
     // the name that followed the previous one last time is tried first, without hashing.
     Follower& follow =
         followers_[(reinterpret_cast<uintptr_t>(lastInterned_) >> 4) % std::size(followers_)];
-    if (follow.after == lastInterned_ && follow.next &&
-        Chars{follow.next->Data(), follow.next->length, follow.next->narrow != 0}.Equals(t)) {
+    if (follow.after == lastInterned_ && follow.next && CharsOf(follow.next).Equals(t)) {
       return lastInterned_ = follow.next;
     }
     SharedChars* c = Lookup(t);
@@ -311,7 +310,7 @@ class Parser {
     size_t mask = interned_.size() - 1;
     size_t slot = t.Hash() & mask;
     while (SharedChars* c = interned_[slot]) {
-      if (Chars{c->Data(), c->length, c->narrow != 0}.Equals(t)) return c;
+      if (CharsOf(c).Equals(t)) return c;
       slot = (slot + 1) & mask;
     }
     SharedChars* c = NewChars(t, arena_);
@@ -326,7 +325,7 @@ class Parser {
     size_t mask = interned_.size() - 1;
     for (SharedChars* c : old) {
       if (!c) continue;
-      size_t slot = Chars{c->Data(), c->length, c->narrow != 0}.Hash() & mask;
+      size_t slot = CharsOf(c).Hash() & mask;
       while (interned_[slot]) slot = (slot + 1) & mask;
       interned_[slot] = c;
     }
@@ -390,10 +389,16 @@ class Parser {
       return false;
     }
     scratch_.resize(start);  // the doubles hold nothing to release
+    SetPending(cell, tag);
+    return true;
+  }
+
+  // The container's items are gone from the scratch stack: its own pending entry, now on top,
+  // takes the cell that stands for it.
+  void SetPending(const Cell& cell, uint8_t tag) {
     Entry& e = scratch_.back();
     e.cell = cell;
     e.tag = tag;
-    return true;
   }
 
   // In a large document a small container gets no node either: its n kept entries [start,
@@ -419,9 +424,9 @@ class Parser {
     FillItems(Store::BlockCells(block, isArray), Store::BlockTags(block, n, isArray),
               isArray ? nullptr : Store::BlockNames(block, n), start, last);
     scratch_.resize(start);
-    Entry& e = scratch_.back();
-    new (e.cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0, false};
-    e.tag = kBlock;
+    Cell cell;
+    new (cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0, false};
+    SetPending(cell, kBlock);
   }
 
   // Moves entries [first, last) of the scratch stack into node, which is empty.

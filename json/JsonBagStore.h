@@ -274,6 +274,10 @@ struct Chars {
 
 // A block holding the characters of t, narrow whenever they all fit.
 SharedChars* NewChars(const Chars& t, Arena* arena = nullptr);
+// The characters of block c.
+inline Chars CharsOf(const SharedChars* c) {
+  return {c->Data(), c->length, c->narrow != 0};
+}
 
 // A 16-byte text: up to seven wide or fourteen narrow code units inline, longer texts in a
 // SharedChars block. Moved by plain byte copy.
@@ -291,10 +295,7 @@ struct PackedText {
     return c;
   }
   Chars View() const {
-    if (tag == kHeap) {
-      SharedChars* c = Heap();
-      return {c->Data(), c->length, c->narrow != 0};
-    }
+    if (tag == kHeap) return CharsOf(Heap());
     if (tag >= kNarrowTag) return {bytes, size_t{tag} - kNarrowTag, true};
     return {bytes, tag, false};
   }
