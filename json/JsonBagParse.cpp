@@ -78,45 +78,60 @@ struct Entry {
 };
 static_assert(std::is_trivially_copyable_v<Entry>);
 
-// The items read but not yet moved into their container. Entries are plain bytes, so the
-// stack grows by reallocation and a push (once per item read) stays small enough to inline.
-class EntryStack {
- public:
-  EntryStack() { Grow(); }
-  ~EntryStack() { std::free(data_); }
-  EntryStack(const EntryStack&) = delete;
-  EntryStack& operator=(const EntryStack&) = delete;
+// A stack of plain bytes (the items read but not yet moved into their container, the open
+// containers): it grows by reallocation, so that a push stays small enough to inline.
+template <class T, size_t kFirstCapacity>
+class PodStack {
+  static_assert(std::is_trivially_copyable_v<T>);
 
+ public:
+  PodStack() { Grow(); }
+  ~PodStack() { std::free(data_); }
+  PodStack(const PodStack&) = delete;
+  PodStack& operator=(const PodStack&) = delete;
+
+  bool empty() const { return size_ == 0; }
   size_t size() const { return size_; }
-  Entry& operator[](size_t i) { return data_[i]; }
-  Entry& back() { return data_[size_ - 1]; }
-  Entry* begin() { return data_; }
-  Entry* end() { return data_ + size_; }
+  T& operator[](size_t i) { return data_[i]; }
+  T& back() { return data_[size_ - 1]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
   void resize(size_t n) { size_ = n; }  // only ever shrinks
   void clear() { size_ = 0; }
+  void pop_back() { --size_; }
 
-  // A new entry whose value is still being read (and whose name is empty).
-  Entry& PushPending() {
+  // A new element on top, not initialized.
+  T& Push() {
     if (size_ == capacity_) [[unlikely]]
       Grow();
-    Entry& e = data_[size_++];
-    e.name.tag = 0;
-    e.tag = kPending;
-    return e;
+    return data_[size_++];
   }
 
  private:
   [[gnu::noinline]] void Grow() {
-    const size_t capacity = capacity_ ? capacity_ * 2 : 256;
-    void* p = std::realloc(data_, capacity * sizeof(Entry));
+    const size_t capacity = capacity_ ? capacity_ * 2 : kFirstCapacity;
+    void* p = std::realloc(data_, capacity * sizeof(T));
     if (!p) throw Error::Standard(kErrOutOfMemory, u"JsonBag");
-    data_ = static_cast<Entry*>(p);
+    data_ = static_cast<T*>(p);
     capacity_ = capacity;
   }
 
-  Entry* data_ = nullptr;
+  T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+};
+
+// The items read but not yet moved into their container. Entries are plain bytes, so a push
+// (once per item read) is a few stores.
+class EntryStack : public PodStack<Entry, 256> {
+ public:
+  // A new entry whose value is still being read (and whose name is empty).
+  Entry& PushPending() {
+    Entry& e = Push();
+    e.name.tag = 0;
+    e.tag = kPending;
+    return e;
+  }
 };
 
 // The items of a long array, moved off the scratch stack while the array is still being read,
@@ -202,9 +217,7 @@ class Parser {
   Parser(JsonBag& root, size_t textLength)
       : root_(root),
         decimal_(root.decimalMode_),
-        arena_(textLength >= Arena::kChunkBytes ? &ownArena_ : nullptr) {
-    frames_.reserve(64);
-  }
+        arena_(textLength >= Arena::kChunkBytes ? &ownArena_ : nullptr) {}
 
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
@@ -260,10 +273,12 @@ class Parser {
   // copied in is read back in one wide load before its narrow stores are done, which stalls
   // every container's opening.
   void PushFrame(JsonBag* node, size_t start, bool isArray) {
-    Frame& f = frames_.emplace_back();
+    Frame& f = frames_.Push();
     f.node = node;
     f.start = start;
     f.isArray = isArray;
+    f.seen = f.comma = false;
+    f.spill = 0;
   }
 
   // Stores a string's characters in out. Member names longer than the inline size share one
@@ -405,28 +420,46 @@ class Parser {
   // last) move to an item block from the arena, which the parent's pending entry refers to.
   void KeepBlock(bool isArray, uint32_t n, size_t start, size_t last) {
     void* block = arena_->Take(Store::BlockBytes(n, isArray));
-    if (!isArray) new (block) ObjHeader{nullptr, 0};
-    unsigned refs = 0;  // array entries have empty names
-    for (size_t i = start; i < last; ++i) {
-      Entry& e = scratch_[i];
-      refs |= unsigned{e.name.tag == PackedText::kHeap};
-      if (e.tag == kBlock) {
-        // A plain child in this block's chunk is kept by this block's allocation: releasing
-        // this block then need not look at it, and this block may stay plain.
-        BlockRef& child = e.cell.As<BlockRef>();
-        if (child.plain && arena_->Fold(child.block)) {
-          child.folded = true;
-          continue;
-        }
+    Cell* cells = Store::BlockCells(block, isArray);
+    uint8_t* tags = Store::BlockTags(block, n, isArray);
+    unsigned refs = 0;
+    if (isArray) {
+      for (size_t i = start; i < last; ++i) {
+        Entry& e = scratch_[i];
+        refs |= KeptReference(e);
+        std::memcpy(cells++, &e.cell, sizeof(Cell));
+        *tags++ = e.tag;
       }
-      refs |= unsigned{MayHoldReference(e.tag)};
+    } else {
+      new (block) ObjHeader{nullptr, 0};
+      PackedText* names = Store::BlockNames(block, n);
+      for (size_t i = start; i < last; ++i) {
+        Entry& e = scratch_[i];
+        if (e.tag == kDropped) continue;
+        refs |= KeptReference(e) | unsigned{e.name.tag == PackedText::kHeap};
+        std::memcpy(cells++, &e.cell, sizeof(Cell));
+        *tags++ = e.tag;
+        std::memcpy(names++, &e.name, sizeof(PackedText));
+      }
     }
-    FillItems(Store::BlockCells(block, isArray), Store::BlockTags(block, n, isArray),
-              isArray ? nullptr : Store::BlockNames(block, n), start, last);
-    scratch_.resize(start);
+    scratch_.resize(start);  // moved; nothing left to release
     Cell cell;
     new (cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0, false};
     SetPending(cell, kBlock);
+  }
+
+  // Whether the value of e, about to move into a block from the arena, holds something to
+  // release. A plain child block in the same arena chunk is folded into it instead: kept by
+  // that block's allocation, so releasing the block need not look at it and it may stay plain.
+  unsigned KeptReference(Entry& e) {
+    if (e.tag == kBlock) {
+      BlockRef& child = e.cell.As<BlockRef>();
+      if (child.plain && arena_->Fold(child.block)) {
+        child.folded = true;
+        return 0;
+      }
+    }
+    return unsigned{MayHoldReference(e.tag)};
   }
 
   // Moves entries [first, last) of the scratch stack into node, which is empty.
@@ -454,15 +487,15 @@ class Parser {
                             node.isArray_ ? nullptr : Store::Names(node), first, last);
   }
   // Moves the kept entries [first, last) to the given parts of a block; returns how many.
+  // The entries are left as they were: the caller drops them from the stack at once.
   uint32_t FillItems(Cell* cells, uint8_t* tags, PackedText* names, size_t first, size_t last) {
     uint32_t k = 0;
     for (size_t i = first; i < last; ++i) {
-      Entry& e = scratch_[i];
+      const Entry& e = scratch_[i];
       if (e.tag == kDropped) continue;
       std::memcpy(&cells[k], &e.cell, sizeof(Cell));
       tags[k] = e.tag;
       if (names) std::memcpy(&names[k], &e.name, sizeof(PackedText));
-      e.tag = kDropped;  // moved; nothing left to release
       ++k;
     }
     return k;
@@ -592,7 +625,7 @@ class Parser {
   JsonBag& root_;
   bool decimal_;
   Arena* arena_;  // &ownArena_, or null for short texts
-  std::vector<Frame> frames_;
+  PodStack<Frame, 64> frames_;
   std::vector<SpillBlock> spills_;
   EntryStack scratch_;
   std::u16string buffer_;  // a string's characters once escapes or UTF-8 are decoded
