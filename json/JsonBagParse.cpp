@@ -953,11 +953,20 @@ class Scanner : public Parser {
   // when there is none).
   size_t Decode(size_t p) {
     while (p < len_) {
-      // A run of characters that stand for themselves, appended at once.
-      if (const size_t plain = ScanPlain(p); plain > p) {
+      if constexpr (kUtf8) {
+        // The run up to the next quote, backslash or control character is ASCII and UTF-8
+        // sequences, which never take more UTF-16 units than they have bytes: decode it into
+        // room made once.
+        const size_t stop = StringStop(p);
         const size_t at = buffer_.size();
-        buffer_.resize(at + (plain - p));
-        for (size_t i = p; i < plain; ++i) buffer_[at + i - p] = static_cast<char16_t>(s_[i]);
+        buffer_.resize(at + (stop - p) + kSlack);
+        char16_t* end = DecodeRun(p, stop, buffer_.data() + at);
+        buffer_.resize(static_cast<size_t>(end - buffer_.data()));
+        p = stop;
+        if (p >= len_) break;
+      } else if (const size_t plain = ScanPlain(p); plain > p) {
+        // A run of characters that stand for themselves, appended at once.
+        buffer_.append(reinterpret_cast<const char16_t*>(s_ + p), plain - p);
         p = plain;
         if (p >= len_) break;
       }
@@ -968,9 +977,7 @@ class Scanner : public Parser {
         p = DecodeEscape(p + 1);
         continue;
       }
-      if constexpr (kUtf8) {
-        p = DecodeUtf8(p);  // c >= 0x80: ScanPlain stops at nothing else
-      } else {
+      if constexpr (!kUtf8) {
         buffer_.push_back(static_cast<char16_t>(c));
         ++p;
       }
@@ -978,38 +985,83 @@ class Scanner : public Parser {
     return p + 1;
   }
 
-  // Decodes the UTF-8 sequences from p (a byte beyond ASCII) into buffer_, as long as they
-  // follow one another; returns the position after the last. Well-formed two- and three-byte
-  // sequences (most text beyond ASCII) are read here; the rest, and anything malformed, by
-  // Text::DecodeUtf8Sequence.
-  size_t DecodeUtf8(size_t p) {
-    auto continuation = [&](size_t i) { return i < len_ && (s_[i] & 0xC0) == 0x80; };
-    do {
+  // How far DecodeRun may write past the units it decodes.
+  static constexpr size_t kSlack = 16;
+
+  // UTF-8 text: the first quote, backslash or control character from p on, or len_.
+  size_t StringStop(size_t p) const {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    for (; p + 16 <= len_; p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+      const __m128i stop =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                       _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));
+      if (const int mask = _mm_movemask_epi8(stop)) {
+        return p + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask)));
+      }
+    }
+#endif
+    while (p < len_) {
       const unsigned c = s_[p];
+      if (c == '"' || c == '\\' || c < 0x20) break;
+      ++p;
+    }
+    return p;
+  }
+
+  // UTF-8 text: decodes [p, stop), ASCII and UTF-8 sequences only, to d, which has room for
+  // stop - p units and kSlack more; returns the end of what it wrote. Well-formed two- and
+  // three-byte sequences (most text beyond ASCII) are read here; the rest, and anything
+  // malformed, by Text::DecodeUtf8Sequence. A sequence never takes the ASCII byte at stop.
+  char16_t* DecodeRun(size_t p, size_t stop, char16_t* d) {
+    auto continuation = [&](size_t i) { return i < stop && (s_[i] & 0xC0) == 0x80; };
+    while (p < stop) {
+      const unsigned c = s_[p];
+      if (c < 0x80) {
+#if defined(__SSE2__)
+        // Widen up to sixteen bytes at once, as many as are ASCII.
+        if (p + 16 <= len_) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+          const __m128i zero = _mm_setzero_si128();
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi8(v, zero));
+          const auto high = static_cast<unsigned>(_mm_movemask_epi8(v)) | 0x10000u;
+          const size_t n = std::min<size_t>(__builtin_ctz(high), stop - p);
+          d += n;
+          p += n;
+          continue;
+        }
+#endif
+        *d++ = static_cast<char16_t>(c);
+        ++p;
+        continue;
+      }
       if (c >= 0xC2 && c <= 0xDF && continuation(p + 1)) {
-        buffer_.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F)));
+        *d++ = static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F));
         p += 2;
         continue;
       }
       if ((c & 0xF0) == 0xE0 && continuation(p + 1) && continuation(p + 2)) {
         const unsigned cp = ((c & 0x0F) << 12) | ((s_[p + 1] & 0x3F) << 6) | (s_[p + 2] & 0x3F);
         if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
-          buffer_.push_back(static_cast<char16_t>(cp));
+          *d++ = static_cast<char16_t>(cp);
           p += 3;
           continue;
         }
       }
-      char16_t units[2];
       const size_t at = p;
-      char16_t* end = Text::DecodeUtf8Sequence(s_, len_, p, units);
+      char16_t* end = Text::DecodeUtf8Sequence(s_, stop, p, d);
       // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
-      if (kStrict && units[0] == 0xFFFD &&
+      if (kStrict && *d == 0xFFFD &&
           !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
         Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
       }
-      buffer_.append(units, static_cast<size_t>(end - units));
-    } while (p < len_ && s_[p] >= 0x80);
-    return p;
+      d = end;
+    }
+    return d;
   }
 
   // Decodes the escape whose letter is at p (just after the backslash) into buffer_. Returns
