@@ -1013,24 +1013,27 @@ class Scanner : public Parser {
     return p;
   }
 
-  // UTF-8 text: decodes [p, stop), ASCII and UTF-8 sequences only, to d, which has room for
-  // stop - p units and kSlack more; returns the end of what it wrote. Well-formed two- and
-  // three-byte sequences (most text beyond ASCII) are read here; the rest, and anything
-  // malformed, by Text::DecodeUtf8Sequence. A sequence never takes the ASCII byte at stop.
-  char16_t* DecodeRun(size_t p, size_t stop, char16_t* d) {
-    auto continuation = [&](size_t i) { return i < stop && (s_[i] & 0xC0) == 0x80; };
-    while (p < stop) {
-      const unsigned c = s_[p];
+  // UTF-8 text: decodes [from, stop), ASCII and UTF-8 sequences only, to d, which has room for
+  // stop - from units and kSlack more; returns the end of what it wrote. Well-formed two- and
+  // three-byte sequences (most text beyond ASCII) are read here, their bytes tested at once;
+  // the rest, and anything malformed, by Text::DecodeUtf8Sequence. Since the byte at stop is
+  // ASCII (or the end), no sequence reaches past stop.
+  char16_t* DecodeRun(size_t from, size_t stop, char16_t* d) {
+    const Unit* p = s_ + from;
+    const Unit* const end = s_ + stop;
+    const Unit* const textEnd = s_ + len_;
+    while (p < end) {
+      const unsigned c = *p;
       if (c < 0x80) {
 #if defined(__SSE2__)
         // Widen up to sixteen bytes at once, as many as are ASCII.
-        if (p + 16 <= len_) {
-          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_ + p));
+        if (textEnd - p >= 16) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
           const __m128i zero = _mm_setzero_si128();
           _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
           _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi8(v, zero));
           const auto high = static_cast<unsigned>(_mm_movemask_epi8(v)) | 0x10000u;
-          const size_t n = std::min<size_t>(__builtin_ctz(high), stop - p);
+          const auto n = std::min<ptrdiff_t>(__builtin_ctz(high), end - p);
           d += n;
           p += n;
           continue;
@@ -1040,27 +1043,39 @@ class Scanner : public Parser {
         ++p;
         continue;
       }
-      if (c >= 0xC2 && c <= 0xDF && continuation(p + 1)) {
-        *d++ = static_cast<char16_t>(((c & 0x1F) << 6) | (s_[p + 1] & 0x3F));
-        p += 2;
-        continue;
-      }
-      if ((c & 0xF0) == 0xE0 && continuation(p + 1) && continuation(p + 2)) {
-        const unsigned cp = ((c & 0x0F) << 12) | ((s_[p + 1] & 0x3F) << 6) | (s_[p + 2] & 0x3F);
-        if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
-          *d++ = static_cast<char16_t>(cp);
-          p += 3;
+      if (textEnd - p >= 4) {
+        uint32_t w;  // the sequence's bytes, the lead byte lowest
+        std::memcpy(&w, p, sizeof w);
+        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+        if ((w & 0xC0E0) == 0x80C0 && c >= 0xC2) {
+          *d++ = static_cast<char16_t>(((c & 0x1F) << 6) | ((w >> 8) & 0x3F));
+          p += 2;
           continue;
         }
+        // Runs of three-byte sequences (most scripts of Asia) stay in this loop.
+        bool decoded = false;
+        while ((w & 0xC0C0F0) == 0x8080E0) {
+          const unsigned cp = ((w & 0x0F) << 12) | ((w >> 2) & 0xFC0) | ((w >> 16) & 0x3F);
+          if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) break;
+          *d++ = static_cast<char16_t>(cp);
+          p += 3;
+          decoded = true;
+          if (textEnd - p < 4) break;
+          std::memcpy(&w, p, sizeof w);
+          if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+        }
+        if (decoded) continue;
       }
-      const size_t at = p;
-      char16_t* end = Text::DecodeUtf8Sequence(s_, stop, p, d);
+      size_t i = static_cast<size_t>(p - s_);
+      const size_t at = i;
+      char16_t* next = Text::DecodeUtf8Sequence(s_, stop, i, d);
       // Invalid UTF-8 reads as U+FFFD, which is itself encoded EF BF BD.
       if (kStrict && *d == 0xFFFD &&
-          !(p - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
+          !(i - at == 3 && s_[at] == 0xEF && s_[at + 1] == 0xBF && s_[at + 2] == 0xBD)) {
         Fail(kErrTypeMismatch, u"Invalid string character at ", ErrorAt(at));
       }
-      d = end;
+      d = next;
+      p = s_ + i;
     }
     return d;
   }
