@@ -222,7 +222,7 @@ class Parser {
   ~Parser() {
     for (Entry& e : scratch_) DestroyEntry(e);
     for (SharedChars* c : interned_) {
-      if (c) Release(c);
+      if (c) ReleaseUnshared(c);
     }
   }
 
@@ -290,7 +290,7 @@ class Parser {
         std::memcpy(out.bytes, t.p, t.n);
         out.tag = static_cast<uint16_t>(PackedText::kNarrowTag + t.n);
       } else if (isName) {
-        InitShared(out, Intern(t));
+        InitInterned(out, Intern(t));
       } else {
         SharedChars* c = NewChars(t, arena_);
         std::memcpy(out.bytes, &c, sizeof c);
@@ -301,10 +301,18 @@ class Parser {
     const char16_t* chars = t.Wide();
     if (isName && (t.n > PackedText::kInlineNarrow ||
                    (t.n > PackedText::kInline && !FitsNarrow(chars, t.n)))) {
-      InitShared(out, Intern(t));
+      InitInterned(out, Intern(t));
     } else {
       InitText(out, chars, t.n, arena_);
     }
+  }
+
+  // A name refers to its interned block. The blocks are the parser's own until the document
+  // is complete, so their counts need no atomic steps.
+  static void InitInterned(PackedText& out, SharedChars* c) {
+    RetainUnshared(c);
+    std::memcpy(out.bytes, &c, sizeof c);
+    out.tag = PackedText::kHeap;
   }
 
   SharedChars* Intern(const Chars& t) {

@@ -152,12 +152,32 @@ SharedChars* NewChars(const char16_t* s, size_t n, bool narrow, Arena* arena = n
 inline void Retain(SharedChars* c) {
   c->refs.fetch_add(1, std::memory_order_relaxed);
 }
-inline void Release(SharedChars* c) {
-  if (c->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+inline void FreeChars(SharedChars* c) {
   if (c->inArena) {
     Arena::Give(c);
   } else {
     ::operator delete(c);
+  }
+}
+inline void Release(SharedChars* c) {
+  // The only reference (most texts): no other thread can take one now, so no atomic
+  // decrement is needed. The acquire pairs with the release of other owners' decrements.
+  if (c->refs.load(std::memory_order_acquire) == 1 ||
+      c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    FreeChars(c);
+  }
+}
+// Retain and Release for a block that no other thread can see yet (one the parser made for the
+// document it is still building): plain increments, no atomic read-modify-write.
+inline void RetainUnshared(SharedChars* c) {
+  c->refs.store(c->refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+inline void ReleaseUnshared(SharedChars* c) {
+  const uint32_t refs = c->refs.load(std::memory_order_relaxed);
+  if (refs == 1) {
+    FreeChars(c);
+  } else {
+    c->refs.store(refs - 1, std::memory_order_relaxed);
   }
 }
 
