@@ -783,27 +783,48 @@ class Scanner : public Parser {
               Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
             f.comma = true;
           }
+          // What follows a comma is mostly the next element: read it in this round.
           ++pos_;
+          SkipWs();
+          c = At(pos_);
+          if (c == ',' || c == ']') continue;
         } else if (c == ']') {
           if (kStrict && f.comma) Fail(kErrTypeMismatch, u"Bad value at character ", ErrorAt(pos_));
           ++pos_;
           Close();
-        } else {
-          if constexpr (kStrict) {
-            if (f.seen && !f.comma) RaiseExpected(u", or ]", ErrorAt(pos_));
-            f.seen = true;
-            f.comma = false;
-          }
-          // A long array moves its items off the stack as it goes (here, between two items,
-          // all of them are complete).
-          if (scratch_.size() - f.start >= kSpillFrom) [[unlikely]]
-            Spill(f);
-          scratch_.PushPending();
-          ParseValue();
+          continue;
         }
+        if constexpr (kStrict) {
+          if (f.seen && !f.comma) RaiseExpected(u", or ]", ErrorAt(pos_));
+          f.seen = true;
+          f.comma = false;
+        }
+        // A long array moves its items off the stack as it goes (here, between two items, all
+        // of them are complete).
+        if (scratch_.size() - f.start >= kSpillFrom) [[unlikely]]
+          Spill(f);
+        scratch_.PushPending();
+        ParseValue();
         continue;
       }
-      size_t at = pos_++;
+      size_t at = pos_;
+      if (c == ',') {
+        if (!f.seen) {
+          Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", ErrorAt(at));
+        }
+        // Strict: after a comma only a member may come.
+        if constexpr (kStrict) {
+          if (f.comma) RaiseExpected(u"\"", ErrorAt(at));
+          f.comma = true;
+        }
+        // What follows a comma is mostly the next member: read it in this round.
+        ++pos_;
+        SkipWs();
+        c = At(pos_);
+        if (c != '"') continue;
+        at = pos_;
+      }
+      ++pos_;
       if (c == '"') {
         if constexpr (kStrict) {
           if (f.seen && !f.comma) RaiseExpected(u", or }", ErrorAt(at));
@@ -816,15 +837,6 @@ class Scanner : public Parser {
         if (At(pos_) != ':') RaiseExpected(u":", ErrorAt(pos_));
         ++pos_;
         ParseValue();
-      } else if (c == ',') {
-        if (!f.seen) {
-          Fail(kErrTypeMismatch, u"Found \",\" before first item at character ", ErrorAt(at));
-        }
-        // Strict: after a comma only a member may come.
-        if constexpr (kStrict) {
-          if (f.comma) RaiseExpected(u"\"", ErrorAt(at));
-          f.comma = true;
-        }
       } else if (c == '}') {
         if (kStrict && f.comma) RaiseExpected(u"\"", ErrorAt(at));
         Close();
