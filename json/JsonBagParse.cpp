@@ -836,6 +836,7 @@ class Scanner : public Parser {
         SkipWs();
         if (At(pos_) != ':') RaiseExpected(u":", ErrorAt(pos_));
         ++pos_;
+        SkipWs();
         ParseValue();
       } else if (c == '}') {
         if (kStrict && f.comma) RaiseExpected(u"\"", ErrorAt(at));
@@ -846,11 +847,11 @@ class Scanner : public Parser {
     }
   }
 
-  // Reads one value into the last scratch entry. A container only opens here; its entry stays
-  // pending until the container closes. Inlined into the main loop: a call per value saved and
-  // restored most registers, a fair part of the time for a short number.
+  // Reads the value at pos_ (blanks before it already skipped) into the last scratch entry. A
+  // container only opens here; its entry stays pending until the container closes. Inlined into
+  // the main loop: a call per value saved and restored most registers, a fair part of the time
+  // for a short number.
   [[gnu::always_inline]] void ParseValue() {
-    SkipWs();
     int c = At(pos_);
     Entry& e = scratch_.back();
     if (c == '"') {
