@@ -43,8 +43,9 @@ namespace jsonbag {
 
 namespace {
 
-constexpr uint8_t kPending = 0xFE;  // a value still being read
-constexpr uint8_t kDropped = 0xFF;  // a member replaced by a later one of the same name
+constexpr auto kPending = static_cast<Tag>(0xFE);  // a value still being read
+constexpr auto kDropped =
+    static_cast<Tag>(0xFF);  // a member replaced by a later one of the same name
 
 std::u16string PositionText(size_t n) {
   char buf[24];
@@ -74,7 +75,7 @@ inline bool IsWs(char16_t c) {
 struct Entry {
   PackedText name;
   Cell cell;
-  uint8_t tag;
+  Tag tag;  // not uint8_t: a store to a character type could change any member of the parser
 };
 static_assert(std::is_trivially_copyable_v<Entry>);
 
@@ -157,8 +158,9 @@ class SpillBlock {
   uint32_t size() const { return size_; }
 
   // Takes over the values of the entries [first, last) that are still held (not dropped).
-  // On failure (out of memory) the entries are left as they were.
-  void Take(Entry* first, Entry* last, uint8_t dropped) {
+  // The caller then drops them from the stack; on failure (out of memory) they are left as
+  // they were.
+  void Take(Entry* first, Entry* last, Tag dropped) {
     Reserve(size_ + static_cast<size_t>(last - first));
     Cell* cells = Cells();
     uint8_t* tags = Tags();
@@ -166,7 +168,6 @@ class SpillBlock {
       if (e->tag == dropped) continue;
       std::memcpy(&cells[size_], &e->cell, sizeof(Cell));
       tags[size_++] = e->tag;
-      e->tag = dropped;  // moved; nothing left to release
     }
   }
 
@@ -399,7 +400,7 @@ class Parser {
   // Returns false for any other container.
   bool KeepInParent(bool isArray, size_t start, size_t last) {
     Cell cell{};
-    uint8_t tag;
+    Tag tag;
     if (last == start) {
       tag = isArray ? kEmptyArray : kEmptyObject;
       cell.raw[0] = decimal_;
@@ -418,7 +419,7 @@ class Parser {
 
   // The container's items are gone from the scratch stack: its own pending entry, now on top,
   // takes the cell that stands for it.
-  void SetPending(const Cell& cell, uint8_t tag) {
+  void SetPending(const Cell& cell, Tag tag) {
     Entry& e = scratch_.back();
     e.cell = cell;
     e.tag = tag;
