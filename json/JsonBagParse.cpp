@@ -79,6 +79,22 @@ struct Entry {
 };
 static_assert(std::is_trivially_copyable_v<Entry>);
 
+// Copies the sixteen bytes of a just-read entry's cell or name as two words. The value was
+// mostly stored in narrower parts moments ago (a double, a flag, a text's two words), and one
+// sixteen-byte load that spans several pending stores waits until they reach the cache;
+// word loads are served from the stores themselves.
+inline void CopyFresh(void* dst, const void* src) {
+  uint64_t lo, hi;
+  std::memcpy(&lo, src, sizeof lo);
+  std::memcpy(&hi, static_cast<const char*>(src) + sizeof lo, sizeof hi);
+#if defined(__GNUC__)
+  asm("" : "+r"(lo), "+r"(hi));  // keeps the compiler from merging them into one vector load
+#endif
+  std::memcpy(dst, &lo, sizeof lo);
+  std::memcpy(static_cast<char*>(dst) + sizeof lo, &hi, sizeof hi);
+}
+static_assert(sizeof(Cell) == 16 && sizeof(PackedText) == 16);
+
 // A stack of plain bytes (the items read but not yet moved into their container, the open
 // containers): it grows by reallocation, so that a push stays small enough to inline.
 template <class T, size_t kFirstCapacity>
@@ -166,7 +182,7 @@ class SpillBlock {
     uint8_t* tags = Tags();
     for (Entry* e = first; e != last; ++e) {
       if (e->tag == dropped) continue;
-      std::memcpy(&cells[size_], &e->cell, sizeof(Cell));
+      CopyFresh(&cells[size_], &e->cell);
       tags[size_++] = e->tag;
     }
   }
@@ -399,29 +415,33 @@ class Parser {
   // (the one before start) instead of getting a node; its node is made if someone asks for it.
   // Returns false for any other container.
   bool KeepInParent(bool isArray, size_t start, size_t last) {
-    Cell cell{};
+    uint64_t lo = 0, hi = 0;  // the cell's two words
     Tag tag;
     if (last == start) {
       tag = isArray ? kEmptyArray : kEmptyObject;
-      cell.raw[0] = decimal_;
+      // The decimal mode in the cell's first byte.
+      lo = std::endian::native == std::endian::little ? uint64_t{decimal_}
+                                                      : uint64_t{decimal_} << 56;
     } else if (isArray && last - start == 2 && !decimal_ && scratch_[start].tag == kDouble &&
                scratch_[start + 1].tag == kDouble) {
       tag = kPair;
-      std::memcpy(cell.raw, scratch_[start].cell.raw, sizeof(double));
-      std::memcpy(cell.raw + sizeof(double), scratch_[start + 1].cell.raw, sizeof(double));
+      std::memcpy(&lo, scratch_[start].cell.raw, sizeof(double));
+      std::memcpy(&hi, scratch_[start + 1].cell.raw, sizeof(double));
     } else {
       return false;
     }
     scratch_.resize(start);  // the doubles hold nothing to release
-    SetPending(cell, tag);
+    SetPending(lo, hi, tag);
     return true;
   }
 
   // The container's items are gone from the scratch stack: its own pending entry, now on top,
-  // takes the cell that stands for it.
-  void SetPending(const Cell& cell, Tag tag) {
+  // takes the cell that stands for it. The cell is written as two words, made in registers:
+  // the parent reads them soon after (see CopyFresh).
+  void SetPending(uint64_t lo, uint64_t hi, Tag tag) {
     Entry& e = scratch_.back();
-    e.cell = cell;
+    std::memcpy(e.cell.raw, &lo, sizeof lo);
+    std::memcpy(e.cell.raw + sizeof lo, &hi, sizeof hi);
     e.tag = tag;
   }
 
@@ -435,8 +455,7 @@ class Parser {
     if (isArray) {
       for (size_t i = start; i < last; ++i) {
         Entry& e = scratch_[i];
-        refs |= KeptReference(e);
-        std::memcpy(cells++, &e.cell, sizeof(Cell));
+        refs |= MoveValue(e, cells++);
         *tags++ = e.tag;
       }
     } else {
@@ -445,24 +464,26 @@ class Parser {
       for (size_t i = start; i < last; ++i) {
         Entry& e = scratch_[i];
         if (e.tag == kDropped) continue;
-        refs |= KeptReference(e) | unsigned{e.name.tag == PackedText::kHeap};
-        std::memcpy(cells++, &e.cell, sizeof(Cell));
+        refs |= MoveValue(e, cells++) | unsigned{e.name.tag == PackedText::kHeap};
         *tags++ = e.tag;
-        std::memcpy(names++, &e.name, sizeof(PackedText));
+        CopyFresh(names++, &e.name);
       }
     }
     scratch_.resize(start);  // moved; nothing left to release
-    Cell cell;
-    new (cell.raw) BlockRef{block, n, isArray, decimal_, refs == 0, false};
-    SetPending(cell, kBlock);
+    const BlockRef ref{block, n, isArray, decimal_, refs == 0, false};
+    uint64_t words[2];
+    ToWords(ref, words);
+    SetPending(words[0], words[1], kBlock);
   }
 
-  // Whether the value of e, about to move into a block from the arena, holds something to
-  // release. A plain child block in the same arena chunk is folded into it instead: kept by
-  // that block's allocation, so releasing the block need not look at it and it may stay plain.
-  unsigned KeptReference(Entry& e) {
+  // Copies the value of e to cell, in a block from the arena; returns whether it holds
+  // something to release. A plain child block in the same arena chunk is folded into that
+  // block instead: kept by the block's allocation, so releasing the block need not look at it
+  // and it may stay plain.
+  unsigned MoveValue(const Entry& e, Cell* cell) {
+    CopyFresh(cell, &e.cell);
     if (e.tag == kBlock) {
-      BlockRef& child = e.cell.As<BlockRef>();
+      BlockRef& child = cell->As<BlockRef>();
       if (child.plain && arena_->Fold(child.block)) {
         child.folded = true;
         return 0;
@@ -502,9 +523,9 @@ class Parser {
     for (size_t i = first; i < last; ++i) {
       const Entry& e = scratch_[i];
       if (e.tag == kDropped) continue;
-      std::memcpy(&cells[k], &e.cell, sizeof(Cell));
+      CopyFresh(&cells[k], &e.cell);
       tags[k] = e.tag;
-      if (names) std::memcpy(&names[k], &e.name, sizeof(PackedText));
+      if (names) CopyFresh(&names[k], &e.name);
       ++k;
     }
     return k;

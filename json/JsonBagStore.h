@@ -24,6 +24,7 @@
 // other small containers are bare ordinary blocks from the arena (see kBlock).
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -443,6 +444,24 @@ struct BlockRef {
   bool folded;  // a plain block that its parent block's allocation keeps (Arena::Fold)
 };
 static_assert(sizeof(BlockRef) <= sizeof(Cell) && std::is_trivially_copyable_v<BlockRef>);
+
+// A BlockRef cell's two words, put together in registers where the layout allows: the parser
+// stores them as words, which a reader soon after gets straight from the stores.
+inline void ToWords(const BlockRef& r, uint64_t (&w)[2]) {
+  constexpr bool kWordLayout = std::endian::native == std::endian::little && sizeof(void*) == 8 &&
+                               offsetof(BlockRef, count) == 8 &&
+                               offsetof(BlockRef, isArray) == 12 &&
+                               offsetof(BlockRef, decimal) == 13 &&
+                               offsetof(BlockRef, plain) == 14 && offsetof(BlockRef, folded) == 15;
+  if constexpr (kWordLayout) {
+    w[0] = reinterpret_cast<uintptr_t>(r.block);
+    w[1] = r.count | uint64_t{r.isArray} << 32 | uint64_t{r.decimal} << 40 |
+           uint64_t{r.plain} << 48 | uint64_t{r.folded} << 56;
+  } else {
+    w[0] = w[1] = 0;
+    std::memcpy(w, &r, sizeof r);
+  }
+}
 
 // A tag as a reader that may share the node with other readers sees it: another reader may be
 // turning an inline container into a node (kEmptyArray -> kMaking -> kBag) at the same time.
