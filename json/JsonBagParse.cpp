@@ -585,19 +585,46 @@ class Parser {
   // Marks every member whose name comes again later as dropped; returns how many.
   size_t DropRepeatedNames(size_t first, size_t last) {
     const size_t n = last - first;
+    // Objects mostly have the names of an earlier one, in the same order (the records of a
+    // list): names found free of repeats are remembered, by their count and first name, and
+    // the same names again need no search. (Names are compared by their bytes: a long one is
+    // an interned block, which lives as long as the parser.)
+    std::vector<PackedText>* known = nullptr;
+    if (n >= 4) {
+      known = &knownNames_[(n + NameHash(scratch_[first].name)) % std::size(knownNames_)];
+      if (known->size() == n) {
+        size_t i = 0;
+        while (i < n && SameName((*known)[i], scratch_[first + i].name)) ++i;
+        if (i == n) return 0;
+      }
+    }
+    const size_t dropped = n <= 8 ? DropRepeatedFew(first, last) : DropRepeatedMany(first, last);
+    if (known && dropped == 0) {
+      known->resize(n);
+      for (size_t i = 0; i < n; ++i) (*known)[i] = scratch_[first + i].name;
+    }
+    return dropped;
+  }
+
+  // DropRepeatedNames for a few members: each compared with those after it.
+  size_t DropRepeatedFew(size_t first, size_t last) {
     size_t dropped = 0;
-    if (n <= 8) {
-      for (size_t i = first; i < last; ++i) {
-        for (size_t j = i + 1; j < last; ++j) {
-          if (SameName(scratch_[i].name, scratch_[j].name)) {
-            DestroyEntry(scratch_[i]);
-            ++dropped;
-            break;
-          }
+    for (size_t i = first; i < last; ++i) {
+      for (size_t j = i + 1; j < last; ++j) {
+        if (SameName(scratch_[i].name, scratch_[j].name)) {
+          DestroyEntry(scratch_[i]);
+          ++dropped;
+          break;
         }
       }
-      return dropped;
     }
+    return dropped;
+  }
+
+  // DropRepeatedNames for many members: the later ones in a hash table.
+  size_t DropRepeatedMany(size_t first, size_t last) {
+    const size_t n = last - first;
+    size_t dropped = 0;
     size_t size = 16;
     while (size < n * 2) size *= 2;
     seen_.assign(size, 0);
@@ -670,6 +697,8 @@ class Parser {
   Follower followers_[64];
   SharedChars* lastInterned_ = nullptr;
   std::vector<uint32_t> seen_;
+  // Lists of member names without repeats, as DropRepeatedNames last found them.
+  std::vector<PackedText> knownNames_[16];
 };
 
 // The scanner over text of one code unit width: char16_t (UTF-16) or unsigned char (UTF-8);

@@ -72,6 +72,25 @@ TEST(JsonBagParse, RepeatedNameKeepsLastValueAtTheEnd) {
               "\"x\xC4\x80\":2}")
         << utf8;
   }
+
+  // Records of a list mostly have the names of the one before: a record with as many members
+  // and the same first name still has its own repeat found.
+  for (const int n : {4, 12}) {
+    std::string list = "[", expected = "[";
+    for (int r = 0; r < 3; ++r) {
+      std::string record, kept;
+      for (int i = 0; i < n; ++i) {
+        // The last record names its second member again, in last place.
+        const int name = r == 2 && i == n - 1 ? 1 : i;
+        const std::string member = "\"k" + std::to_string(name) + "\":" + std::to_string(i);
+        record += (i ? "," : "") + member;
+        if (r < 2 || i != 1) kept += (kept.empty() ? "" : ",") + member;
+      }
+      list += (r ? ",{" : "{") + record + "}";
+      expected += (r ? ",{" : "{") + kept + "}";
+    }
+    EXPECT_EQ(Json(*Parse(list + "]")), expected + "]") << n;
+  }
 }
 
 TEST(JsonBagParse, Escapes) {
