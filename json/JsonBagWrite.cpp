@@ -196,8 +196,6 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
   const int shift = 1075 - biased;  // |value| = mantissa * 2^-shift
   if (shift <= 0 || shift > 100) return nullptr;
   using U128 = unsigned __int128;
-  const U128 one = U128{1} << shift;
-  const U128 half = one >> 1;
   enum { kOutside, kInside, kEdge };
   // Whether the multiple of 10^-k nearest to the value reads back as it. Once one does, every
   // longer k does too, so the shortest k is the one just above the last k that does not; an
@@ -205,6 +203,8 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
   uint64_t candidate = 0;
   auto probe = [&](int k) {
     const U128 product = U128{mantissa} * kPow10[k];  // |value| * 10^k * 2^shift, exactly
+    const U128 one = U128{1} << shift;
+    const U128 half = one >> 1;
     const U128 rest = product & (one - 1);
     if (rest == half) return kEdge;
     const U128 dist = rest > half ? one - rest : rest;
@@ -215,6 +215,20 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
     candidate = static_cast<uint64_t>((product >> shift) + (rest > half));
     return kInside;
   };
+  // The same for |value| >= 2^-11 (most fractions): 2^shift fits a word, and so does
+  // everything but the product.
+  auto probeWord = [&](int k) {
+    const U128 product = U128{mantissa} * kPow10[k];
+    const auto low = static_cast<uint64_t>(product), high = static_cast<uint64_t>(product >> 64);
+    const uint64_t one = uint64_t{1} << shift, half = one >> 1;
+    const uint64_t rest = low & (one - 1);
+    if (rest == half) return kEdge;
+    const uint64_t twice = (rest > half ? one - rest : rest) * 2;  // at most 2^shift
+    if (twice > kPow10[k]) return kOutside;
+    if (twice == kPow10[k]) return kEdge;
+    candidate = (high << (64 - shift) | low >> shift) + (rest > half);
+    return kInside;
+  };
   // The answer has at most seventeen significant digits, so with D digits before the point
   // it lies in [1, 18 - D] if anywhere; the digits then stay below 10^18.
   const auto whole = static_cast<uint64_t>(std::fabs(value));
@@ -222,27 +236,34 @@ Char* PutShortFraction(Char* d, double value, int& guess) {
   // Numbers in one document tend to have the same number of fraction digits, so the search
   // starts from the previous answer and walks down (or up) from it, one digit at a time (which
   // measured faster than halving the range: its branches are easy to predict); every edge case
-  // gives up.
-  int k = std::clamp(guess, 1, hi);
-  int state = probe(k);
-  if (state == kEdge) return nullptr;
-  uint64_t digits = candidate;
-  if (state == kInside) {
-    while (k > 1) {
-      state = probe(k - 1);
-      if (state == kEdge) return nullptr;
-      if (state == kOutside) break;
-      --k;
+  // gives up. Returns the shortest k, or 0 to give up.
+  auto search = [&](auto probeAt) {
+    int k = std::clamp(guess, 1, hi);
+    int state = probeAt(k);
+    if (state == kEdge) return 0;
+    uint64_t digits = candidate;
+    if (state == kInside) {
+      while (k > 1) {
+        state = probeAt(k - 1);
+        if (state == kEdge) return 0;
+        if (state == kOutside) break;
+        --k;
+        digits = candidate;
+      }
+    } else {
+      do {
+        if (++k > hi) return 0;
+        state = probeAt(k);
+        if (state == kEdge) return 0;
+      } while (state != kInside);
       digits = candidate;
     }
-  } else {
-    do {
-      if (++k > hi) return nullptr;
-      state = probe(k);
-      if (state == kEdge) return nullptr;
-    } while (state != kInside);
-    digits = candidate;
-  }
+    candidate = digits;
+    return k;
+  };
+  const int k = shift < 64 ? search(probeWord) : search(probe);
+  if (k == 0) return nullptr;
+  const uint64_t digits = candidate;
   guess = k;
   if (bits >> 63) *d++ = '-';
   // The digits never carry into the whole part: a text of k digits that did would lie beyond
