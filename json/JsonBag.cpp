@@ -51,7 +51,63 @@ struct WaitingGives {
 };
 thread_local WaitingGives waiting;
 
+// This thread's drops of shared member names not yet made. The members of the records of a
+// list share their long names (one block per name and parse): when the document goes, one
+// atomic step per name, instead of one per member.
+struct WaitingNames {
+  struct Slot {
+    SharedChars* chars = nullptr;
+    uint32_t count = 0;
+  };
+  Slot slots[32];
+  int gathering = 0;  // NameDrops alive on this thread
+
+  void Make(Slot& s) noexcept {
+    // Only gathered drops left (the count says so): no other owner can take one now.
+    if (s.chars->refs.load(std::memory_order_acquire) == s.count ||
+        s.chars->refs.fetch_sub(s.count, std::memory_order_acq_rel) == s.count) {
+      FreeChars(s.chars);
+    }
+    s = Slot{};
+  }
+  void MakeAll() noexcept {
+    for (Slot& s : slots) {
+      if (s.chars) Make(s);
+    }
+  }
+  ~WaitingNames() { MakeAll(); }
+};
+thread_local WaitingNames waitingNames;
+
 }  // namespace
+
+NameDrops::NameDrops() noexcept {
+  ++waitingNames.gathering;
+}
+
+NameDrops::~NameDrops() {
+  if (--waitingNames.gathering == 0) waitingNames.MakeAll();
+}
+
+void ReleaseNames(PackedText* names, uint32_t n) noexcept {
+  WaitingNames& waiting = waitingNames;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (names[i].tag != PackedText::kHeap) continue;
+    SharedChars* c = names[i].Heap();
+    names[i].tag = 0;
+    if (!waiting.gathering) {
+      Release(c);
+      continue;
+    }
+    WaitingNames::Slot& s =
+        waiting.slots[(reinterpret_cast<uintptr_t>(c) >> 4) % std::size(waiting.slots)];
+    if (s.chars != c) {
+      if (s.chars) waiting.Make(s);
+      s.chars = c;
+    }
+    ++s.count;
+  }
+}
 
 void Arena::Give(void* p) noexcept {
   ChunkHead* chunk = ChunkOf(p);
@@ -556,8 +612,7 @@ void Store::ReleaseBlock(const BlockRef& top) noexcept {
         }
       }
       if (!ref.isArray) {
-        PackedText* names = BlockNames(ref.block, ref.count);
-        for (uint32_t i = 0; i < ref.count; ++i) DestroyText(names[i]);
+        ReleaseNames(BlockNames(ref.block, ref.count), ref.count);
       }
     }
     Arena::Give(ref.block);
@@ -749,12 +804,16 @@ JsonBag::~JsonBag() {
 void JsonBag::ReleaseTree() {
   // Nested nodes owned only by this one are taken apart here, one level at a time, so that
   // dropping a deeply nested document does not recurse once per level.
-  std::vector<ObjectRef> orphans;
-  ReleaseItems(orphans);
-  while (!orphans.empty()) {
-    ObjectRef node = std::move(orphans.back());
-    orphans.pop_back();
-    if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
+  {
+    // The drops of shared names are made when the tree is gone, before the arena gives.
+    jsonbag::NameDrops gather;
+    std::vector<ObjectRef> orphans;
+    ReleaseItems(orphans);
+    while (!orphans.empty()) {
+      ObjectRef node = std::move(orphans.back());
+      orphans.pop_back();
+      if (node.use_count() == 1) static_cast<JsonBag*>(node.get())->ReleaseItems(orphans);
+    }
   }
   jsonbag::Arena::Settle();
 }
@@ -798,7 +857,7 @@ void JsonBag::ReleaseItems(std::vector<ObjectRef>& orphans) {
   }
   if (!isArray_) {
     PackedText* names = Store::Names(*this);
-    for (uint32_t i = 0; i < count_; ++i) jsonbag::DestroyText(names[i]);
+    jsonbag::ReleaseNames(names, count_);
     if (jsonbag::ObjHeader* h = Store::Header(*this)) delete[] h->index;
   }
   Store::FreeBlock(*this);

@@ -472,6 +472,16 @@ inline uint8_t LoadTag(const uint8_t& tag) {
 void CellFromVariant(Cell& cell, uint8_t& tag, const Variant& value);
 Variant CellToVariant(const Cell& cell, uint8_t tag);
 void DestroyCell(Cell& cell, uint8_t tag);
+// Drops the texts of n member names about to be freed with their block. While a tree is taken
+// apart (NameDrops), the drops of one shared name are gathered and made in one step.
+void ReleaseNames(PackedText* names, uint32_t n) noexcept;
+// While one lives on this thread, ReleaseNames gathers drops; the last to go makes them.
+struct NameDrops {
+  NameDrops() noexcept;
+  ~NameDrops();
+  NameDrops(const NameDrops&) = delete;
+  NameDrops& operator=(const NameDrops&) = delete;
+};
 
 // The item block of a node. Arrays: [Cell x cap][tag x cap]. Objects: [ObjHeader]
 // [Cell x cap][PackedText name x cap][tag x cap]. An object past kIndexFrom members gets an

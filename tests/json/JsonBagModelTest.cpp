@@ -572,5 +572,48 @@ TEST(JsonBagModel, ReadersSharingSmallChildrenGetOneNodeEach) {
   }
 }
 
+TEST(JsonBagModel, RecordsSharingLongNamesGoOnAnyThread) {
+  // The records of a list share their long member names. Records kept from a document are
+  // dropped on two threads while a third drops the document, or after it: every name must stay
+  // readable as long as a record holds it, and be freed once, by whichever thread drops it
+  // last. (In the shorter text the names have allocations of their own; in the longer one, the
+  // arena's.)
+  auto record = [](int i) {
+    return R"({"a_long_member_name_one":)" + std::to_string(i) +
+           R"(,"another_long_member_name":"x","short":[1,2,3],)"
+           R"("a_third_long_member_name":{"nested_long_member_name":true}})";
+  };
+  for (const int records : {150, 600}) {
+    std::string text = "[";
+    for (int i = 0; i < records; ++i) text += record(i) + ",";
+    text.back() = ']';
+    for (int round = 0; round < 10; ++round) {
+      auto bag = Parse(text);
+      std::vector<std::pair<int, std::shared_ptr<JsonBag>>> kept[2];
+      for (int i = 0; i < records; i += 3) {
+        kept[i % 2].emplace_back(i, bag->Item(i + 1).ObjectAs<JsonBag>());
+      }
+      if (round % 2) bag.reset();  // every other round the document goes first
+      std::atomic<int> wrongText{0}, ready{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+          for (++ready; ready.load() < 3;) std::this_thread::yield();  // all start together
+          if (t == 2) {
+            bag.reset();
+            return;
+          }
+          for (auto& [i, r] : kept[t]) {
+            wrongText += Json(*r) != record(i);
+            r.reset();
+          }
+        });
+      }
+      for (auto& thread : threads) thread.join();
+      EXPECT_EQ(wrongText.load(), 0) << records;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrola
