@@ -43,9 +43,10 @@ namespace jsonbag {
 
 namespace {
 
-constexpr auto kPending = static_cast<Tag>(0xFE);  // a value still being read
-constexpr auto kDropped =
-    static_cast<Tag>(0xFF);  // a member replaced by a later one of the same name
+// A value still being read.
+constexpr auto kPending = static_cast<Tag>(0xFE);
+// A member replaced by a later one of the same name.
+constexpr auto kDropped = static_cast<Tag>(0xFF);
 
 std::u16string PositionText(size_t n) {
   char buf[24];
