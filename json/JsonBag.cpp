@@ -63,11 +63,7 @@ struct WaitingNames {
   int gathering = 0;  // NameDrops alive on this thread
 
   void Make(Slot& s) noexcept {
-    // Only gathered drops left (the count says so): no other owner can take one now.
-    if (s.chars->refs.load(std::memory_order_acquire) == s.count ||
-        s.chars->refs.fetch_sub(s.count, std::memory_order_acq_rel) == s.count) {
-      FreeChars(s.chars);
-    }
+    DropRefs(s.chars, s.count);
     s = Slot{};
   }
   void MakeAll() noexcept {

@@ -160,13 +160,17 @@ inline void FreeChars(SharedChars* c) {
     ::operator delete(c);
   }
 }
-inline void Release(SharedChars* c) {
-  // The only reference (most texts): no other thread can take one now, so no atomic
-  // decrement is needed. The acquire pairs with the release of other owners' decrements.
-  if (c->refs.load(std::memory_order_acquire) == 1 ||
-      c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+// Drops n of the caller's references to c, and frees it with the last. When the caller holds
+// them all (most texts have one owner), no other thread can take one now, so no atomic
+// decrement is needed; the acquire pairs with the release of other owners' decrements.
+inline void DropRefs(SharedChars* c, uint32_t n) {
+  if (c->refs.load(std::memory_order_acquire) == n ||
+      c->refs.fetch_sub(n, std::memory_order_acq_rel) == n) {
     FreeChars(c);
   }
+}
+inline void Release(SharedChars* c) {
+  DropRefs(c, 1);
 }
 // Retain and Release for a block that no other thread can see yet (one the parser made for the
 // document it is still building): plain increments, no atomic read-modify-write.

@@ -26,6 +26,21 @@ namespace {
 
 using namespace kestrola::testing;
 
+// Runs body(t) for t = 0 .. n - 1, each on a thread of its own, all started together, and
+// waits for them.
+template <class Body>
+void RunTogether(int n, Body body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < n; ++t) {
+    threads.emplace_back([&, t] {
+      for (++ready; ready.load() < n;) std::this_thread::yield();
+      body(t);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+}
+
 std::vector<std::string> Names(const JsonBag& bag) {
   std::vector<std::string> out;
   for (auto& n : bag.NewEnum()) out.push_back(S(n));
@@ -549,19 +564,14 @@ TEST(JsonBagModel, ReadersSharingSmallChildrenGetOneNodeEach) {
   for (int round = 0; round < 20; ++round) {
     const auto bag = Parse(text);
     std::vector<std::vector<JsonBag*>> seen(3, std::vector<JsonBag*>(kItems));
-    std::atomic<int> wrongText{0}, ready{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t) {
-      readers.emplace_back([&, t] {
-        for (++ready; ready.load() < 4;) std::this_thread::yield();  // all start together
-        if (t == 3) {
-          for (int k = 0; k < 5; ++k) wrongText += Json(*bag) != text;
-          return;
-        }
-        for (int i = 0; i < kItems; ++i) seen[t][i] = bag->Item(i + 1).ObjectAs<JsonBag>().get();
-      });
-    }
-    for (auto& reader : readers) reader.join();
+    std::atomic<int> wrongText{0};
+    RunTogether(4, [&](int t) {
+      if (t == 3) {
+        for (int k = 0; k < 5; ++k) wrongText += Json(*bag) != text;
+        return;
+      }
+      for (int i = 0; i < kItems; ++i) seen[t][i] = bag->Item(i + 1).ObjectAs<JsonBag>().get();
+    });
     ASSERT_EQ(wrongText.load(), 0);
     for (int i = 0; i < kItems; ++i) {
       ASSERT_NE(seen[0][i], nullptr);
@@ -594,22 +604,17 @@ TEST(JsonBagModel, RecordsSharingLongNamesGoOnAnyThread) {
         kept[i % 2].emplace_back(i, bag->Item(i + 1).ObjectAs<JsonBag>());
       }
       if (round % 2) bag.reset();  // every other round the document goes first
-      std::atomic<int> wrongText{0}, ready{0};
-      std::vector<std::thread> threads;
-      for (int t = 0; t < 3; ++t) {
-        threads.emplace_back([&, t] {
-          for (++ready; ready.load() < 3;) std::this_thread::yield();  // all start together
-          if (t == 2) {
-            bag.reset();
-            return;
-          }
-          for (auto& [i, r] : kept[t]) {
-            wrongText += Json(*r) != record(i);
-            r.reset();
-          }
-        });
-      }
-      for (auto& thread : threads) thread.join();
+      std::atomic<int> wrongText{0};
+      RunTogether(3, [&](int t) {
+        if (t == 2) {
+          bag.reset();
+          return;
+        }
+        for (auto& [i, r] : kept[t]) {
+          wrongText += Json(*r) != record(i);
+          r.reset();
+        }
+      });
       EXPECT_EQ(wrongText.load(), 0) << records;
     }
   }
